@@ -1,0 +1,3 @@
+#include "formats.h"
+// Not built yet.
+QORImage *read_gif(const char *) { return nullptr; }

@@ -1,0 +1,3 @@
+#include "formats.h"
+// Not built yet.
+QORImage *read_pct(const char *) { return nullptr; }

@@ -1,0 +1,1 @@
+// ostrel parameters (filled in by the command line).
