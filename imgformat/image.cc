@@ -1,7 +1,10 @@
+// QORImage life cycle and the choice of reader or writer by extension.
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
+#include "extension.h"
 #include "formats.h"
 #include "qorimage.h"
 
@@ -18,7 +21,7 @@ QORImage *image_create(int width, int height, int type) {
   image->type = type;
   image->bytes_per_pixel = bytes;
   image->bits_per_pixel = 8 * bytes;
-  size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * bytes;
+  const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * bytes;
   // malloc(0) may return null; keep a valid block for empty images.
   image->pixels = static_cast<unsigned char *>(std::malloc(size ? size : 1));
   if (!image->pixels) {
@@ -35,13 +38,88 @@ void image_free(QORImage *image) {
 }
 
 QORImage *image_copy(const QORImage *image) {
+  if (!image || !image->pixels) return nullptr;
   QORImage *copy = image_create(image->width, image->height, image->type);
   if (!copy) return nullptr;
+  // The size comes from the new record, so a source whose bytes-per-pixel
+  // field disagrees with its type cannot make the copy overrun.
   std::memcpy(copy->pixels, image->pixels,
-              static_cast<size_t>(image->width) * image->height * image->bytes_per_pixel);
+              static_cast<size_t>(copy->width) * copy->height * copy->bytes_per_pixel);
   return copy;
 }
 
-// Dispatch by extension: not built yet.
-QORImage *image_read(const char *) { return nullptr; }
-int image_write(const char *, QORImage *, int) { return -1; }
+int image_extension(const char *name, char extension[IMAGE_EXTENSION_MAX + 1], bool lower_case) {
+  std::memset(extension, 0, IMAGE_EXTENSION_MAX + 1);
+  const size_t n = std::strlen(name);
+  // Walk back from the end to the last dot; stop at the first character,
+  // which cannot start an extension (".jpg" alone is a name, not a type).
+  size_t k = 0;
+  while (k < n && name[n - k] != '.') ++k;
+  if (k == n) return 0;
+  if (k > IMAGE_EXTENSION_MAX) return static_cast<int>(k < INT_MAX ? k : INT_MAX);
+  for (size_t i = 0; i < k; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[n - k + i]);
+    extension[i] = static_cast<char>(lower_case ? std::tolower(c) : c);
+  }
+  return static_cast<int>(k);
+}
+
+namespace {
+
+struct ExtensionEntry {
+  const char *extension;
+  ImageFormatKind kind;
+};
+
+// Compared in this order; the first row that agrees wins.
+const ExtensionEntry kExtensionTable[] = {
+    {".jpg", FORMAT_JPEG}, {".jpeg", FORMAT_JPEG}, {".tif", FORMAT_TIFF}, {".tiff", FORMAT_TIFF},
+    {".gif", FORMAT_GIF},  {".png", FORMAT_PNG},   {".pgm", FORMAT_PGM},  {".ppm", FORMAT_PPM},
+    {".bmp", FORMAT_BMP},  {".pct", FORMAT_PCT},
+};
+
+}  // namespace
+
+ImageFormatKind image_format_of(const char *name, bool lower_case) {
+  if (!name) return FORMAT_NONE;
+  char extension[IMAGE_EXTENSION_MAX + 1];
+  const int k = image_extension(name, extension, lower_case);
+  // An extension that does not fit the buffer agrees with no row.
+  if (k == 0 || k > IMAGE_EXTENSION_MAX) return FORMAT_NONE;
+  for (const ExtensionEntry &entry : kExtensionTable)
+    if (std::strncmp(extension, entry.extension, static_cast<size_t>(k)) == 0) return entry.kind;
+  return FORMAT_NONE;
+}
+
+QORImage *image_read(const char *name) {
+  // Reading ignores the case of the extension.
+  switch (image_format_of(name, true)) {
+    case FORMAT_JPEG: return read_jpeg(name);
+    case FORMAT_TIFF: return read_tiff(name);
+    case FORMAT_GIF: return read_gif(name);
+    case FORMAT_PNG: return read_png(name);
+    // The PNM reader goes by the file's magic number, not the extension.
+    case FORMAT_PGM:
+    case FORMAT_PPM: return read_pnm(name);
+    case FORMAT_BMP: return read_bmp(name);
+    case FORMAT_PCT: return read_pct(name);
+    case FORMAT_NONE: break;
+  }
+  return nullptr;
+}
+
+int image_write(const char *name, QORImage *image, int option) {
+  // Writing is case-sensitive: "x.JPG" selects no writer.
+  switch (image_format_of(name, false)) {
+    case FORMAT_JPEG: return write_jpeg(name, image, option);
+    case FORMAT_TIFF:
+    case FORMAT_GIF: return -1;  // no writer for these formats
+    case FORMAT_PNG: return write_png(name, image);
+    case FORMAT_PGM: return write_pgm(name, image, option);
+    case FORMAT_PPM: return write_ppm(name, image, option);
+    case FORMAT_BMP: return write_bmp(name, image);
+    case FORMAT_PCT: return 0;  // accepted, but nothing is written
+    case FORMAT_NONE: break;
+  }
+  return -1;
+}
