@@ -1,0 +1,69 @@
+// Chaining the triplets of consecutive image triples into point tracks, and
+// the two console reports on the chains.
+//
+// A triplet of step s whose first two positions agree, in whole pixels, with
+// the last two points of a chain that is still growing extends that chain by
+// its third position; any other triplet starts a new chain. A chain that
+// receives nothing in a step is closed for good.
+#pragma once
+
+#include <vector>
+
+#include "triplet_file.h"
+
+struct TrackSettings;
+
+// One point of a chain: its position as first observed, and the running sum
+// and count of all its observations (the first one exactly, each later one
+// in whole pixels).
+struct ChainPoint {
+  ImagePoint point;
+  ImagePoint sum;
+  int count;
+};
+
+// One track. points[k] lies in the image at sequence position
+// firstPosition + k; the chain's length is points.size().
+struct Chain {
+  bool open = true;       // may still be extended
+  bool extended = true;   // created or extended in the current step
+  long long firstPosition = 0;
+  std::vector<ChainPoint> points;
+  int outputNumber = 0;   // number in divided output, set by write_tracks
+};
+
+// Candidate chains of one step, ordered by the whole-pixel values of their
+// last two points and then by chain index, so that all chains a triplet may
+// extend are found together, lowest index first.
+struct ChainIndexEntry {
+  double key[4];  // whole-pixel x, y of points[L-2], then of points[L-1]
+  int chain;
+};
+
+// All chains of the run, in creation order; chains are never removed or
+// reordered. The table grows as needed.
+struct ChainTable {
+  std::vector<Chain> chains;
+  // Working storage of chain_triplets, kept to reuse its memory.
+  std::vector<int> openChains;           // chains open when the next step begins
+  std::vector<ChainIndexEntry> index;    // candidates of the current step
+  std::vector<size_t> taken;             // per key group: chains already extended
+};
+
+// The integer part of v (truncation toward zero), as a double; -0.0 comes
+// out as 0.0 so that it adds and compares like the integer 0.
+double whole_pixel(double v);
+
+// Applies step `step` (1 for the first file of the run) with the kept
+// triplets of `buffer`: extends or starts chains, prints "Match ..." and
+// "Matched entry ..." for every extension, and closes the chains that were
+// open when the step began but received nothing.
+void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *table);
+
+// Prints every point of every chain in index order, with its renumbered
+// image number (imageOffset plus the renumbering table, never reversed).
+void list_chains(const ChainTable &table, const TrackSettings &settings);
+
+// Prints, for every chain length that occurs, in increasing order, how many
+// chains have it.
+void chain_length_histogram(const ChainTable &table);

@@ -1,0 +1,144 @@
+#include "track_output.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "options.h"
+
+int next_divisor(int d) {
+  if (d > 5) return d / 2;
+  if (d >= 1) return d - 1;
+  return 0;
+}
+
+int divided_file_count(int divide_count) {
+  int files = 0;
+  for (int d = divide_count; d >= 1; d = next_divisor(d)) ++files;
+  return files;
+}
+
+long long output_image_number(const TrackSettings &settings, long long position, bool reverse) {
+  if (reverse) {
+    long long images = static_cast<long long>(settings.endNumber) - settings.startNumber;
+    position = (images + 2) - position;
+  }
+  return settings.imageOffset + renumbered_position(settings, position);
+}
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE *f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+FileHandle open_output(const std::string &name) {
+  FileHandle file(std::fopen(name.c_str(), "w"));
+  if (!file) std::puts("Open failed");
+  return file;
+}
+
+void write_line(FILE *f, bool long_form, long long image, int chain, ImagePoint p) {
+  if (long_form)
+    std::fprintf(f, "mp %lld %d %f %f\r\n", image, chain, p.x, p.y);
+  else
+    std::fprintf(f, "mp %lld %d %.1f %.1f\r\n", image, chain, p.x, p.y);
+}
+
+bool write_single_file(const ChainTable &table, const TrackSettings &settings,
+                       const std::string &output_name) {
+  FileHandle file = open_output(output_name);
+  if (!file) return false;
+  // Only the plain short form shows the averaged positions; the long form and
+  // reversed output show each point as first observed.
+  const bool averaged = !settings.longForm && !settings.reverse;
+  int n = 0;
+  for (const Chain &chain : table.chains) {
+    if (static_cast<long long>(chain.points.size()) < settings.minimumChainLength) continue;
+    for (size_t k = 0; k < chain.points.size(); ++k) {
+      const ChainPoint &cp = chain.points[k];
+      ImagePoint p = cp.point;
+      if (averaged) p = ImagePoint{cp.sum.x / cp.count, cp.sum.y / cp.count};
+      long long image = output_image_number(settings, chain.firstPosition + static_cast<long long>(k),
+                                            settings.reverse);
+      write_line(file.get(), settings.longForm, image, n + 1, p);
+    }
+    ++n;
+  }
+  return true;
+}
+
+bool write_divided_files(ChainTable *table, const TrackSettings &settings,
+                         const std::string &output_name, int divide_count) {
+  int n = 0;
+  for (Chain &chain : table->chains)
+    if (static_cast<long long>(chain.points.size()) >= settings.minimumChainLength)
+      chain.outputNumber = ++n;
+  if (divide_count < 1) return true;
+
+  std::vector<int> divisors;
+  for (int d = divide_count; d >= 1; d = next_divisor(d)) divisors.push_back(d);
+  if (divisors.size() > static_cast<size_t>(kMaxDividedFiles)) {
+    // The run refuses such a count before reading anything; this guards the
+    // file names for any other caller.
+    report_too_many_files(divide_count);
+    return false;
+  }
+
+  // An image goes to the first file whose divisor divides its number: the
+  // same points are looked at for every file, so an image whose number an
+  // earlier divisor divides has been written there already. The last divisor
+  // is 1, so every image has a file. Work it out once per sequence position.
+  long long first_position = 0;
+  long long last_position = -1;
+  for (const Chain &chain : table->chains) {
+    if (static_cast<long long>(chain.points.size()) < settings.minimumChainLength) continue;
+    long long end = chain.firstPosition + static_cast<long long>(chain.points.size()) - 1;
+    if (last_position < first_position) {
+      first_position = chain.firstPosition;
+      last_position = end;
+    }
+    first_position = std::min(first_position, chain.firstPosition);
+    last_position = std::max(last_position, end);
+  }
+  std::vector<unsigned char> file_of;
+  for (long long p = first_position; p <= last_position; ++p) {
+    long long image = output_image_number(settings, p, false);
+    size_t f = 0;
+    while (image % divisors[f] != 0) ++f;
+    file_of.push_back(static_cast<unsigned char>(f));
+  }
+
+  std::string name = output_name + "-";
+  for (size_t f = 0; f < divisors.size(); ++f) {
+    std::string file_name = name + static_cast<char>('a' + f);
+    std::printf("Opening filename %s\n", file_name.c_str());
+    FileHandle file = open_output(file_name);
+    if (!file) return false;
+    for (const Chain &chain : table->chains) {
+      if (static_cast<long long>(chain.points.size()) < settings.minimumChainLength) continue;
+      for (size_t k = 0; k < chain.points.size(); ++k) {
+        long long p = chain.firstPosition + static_cast<long long>(k);
+        if (file_of[static_cast<size_t>(p - first_position)] != f) continue;
+        write_line(file.get(), settings.longForm, output_image_number(settings, p, false),
+                   chain.outputNumber, chain.points[k].point);
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void report_too_many_files(int divide_count) {
+  std::fprintf(stderr, "Divide count %d needs %d output files; at most %d (-a to -z) are possible\n",
+               divide_count, divided_file_count(divide_count), kMaxDividedFiles);
+}
+
+bool write_tracks(ChainTable *table, const TrackSettings &settings, const std::string &output_name,
+                  int divide_count) {
+  if (divide_count == 0) return write_single_file(*table, settings, output_name);
+  return write_divided_files(table, settings, output_name, divide_count);
+}

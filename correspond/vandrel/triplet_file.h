@@ -1,0 +1,44 @@
+// Triplet files of an image sequence: the name of the file that holds the
+// triplets of three consecutive images, and the reader that loads one such
+// file, dropping triplets whose consecutive positions lie too close together.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct TrackSettings;
+
+// An image position in pixels.
+struct ImagePoint {
+  double x;
+  double y;
+};
+
+// One scene point seen in three consecutive images.
+struct Triplet {
+  ImagePoint first;
+  ImagePoint middle;
+  ImagePoint last;
+};
+
+// The kept triplets of one file, in file order; reused for every file.
+struct TripletBuffer {
+  std::vector<Triplet> triplets;
+};
+
+// sqrt((q.x - p.x)^2 + (q.y - p.y)^2).
+double point_distance(ImagePoint p, ImagePoint q);
+
+// Name of the triplet file for the images first, first + 1, first + 2:
+// preamble, number, ".", extension, "-" three times over, then the postamble,
+// e.g. "seq7.jpg-seq8.jpg-seq9.jpg.txt".
+std::string build_triplet_name(const TrackSettings &settings, int first);
+
+// Reads the triplet file `name` into `buffer` (replacing what it held).
+// Every line is one triplet of six numbers x1 y1 x2 y2 x3 y3; blank lines and
+// lines with fewer than six numbers are skipped, anything after the sixth
+// number is ignored. A triplet whose first and middle, or middle and last,
+// positions are at most `minimum_disparity` pixels apart is dropped with the
+// line "Too small disparity" on standard output.
+// Returns false, after printing "Open failed", when the file cannot be opened.
+bool read_triplets(const std::string &name, int minimum_disparity, TripletBuffer *buffer);
