@@ -1,1 +1,79 @@
-int main() { return 0; }
+// ostrel: estimates the trifocal tensor of three views from a file of point
+// triplets and writes the triplets that agree with it.
+//
+// One straight run: banner, command line, match file, (previous-tensor
+// filter), estimation, tensor file, support file, (annotated images).
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "matchio.h"
+#include "params.h"
+
+int main(int argc, char **argv) {
+  // 1. Banner, before anything else.
+  print_banner(argc > 0 ? argv[0] : nullptr);
+
+  // 2-4. Defaults, then the command line.
+  EstimatorParams params;
+  OstrelCommandLine line;
+  if (!parse_ostrel_command_line(argc, argv, &params, &line)) {
+    print_ostrel_usage();
+    return 1;
+  }
+
+  // 5. The match file.
+  MatchRecord *matches = nullptr;
+  int count = read_matches(&matches, line.matchFile);
+  if (count == 0) {
+    std::printf("Error reading file: %s", line.matchFile);
+    std::exit(2);
+  }
+
+  // The tensor of the run, 27 doubles in storage order: filled by the
+  // previous-tensor reader and then by the estimator.
+  // double tensor[27] = {0.0};
+
+  // 6. Previous-tensor filter.
+  if (params.usePreviousTensor) {
+    std::printf("Prevous tensor distance %f\n", params.previousTensorDistance);
+    // PREVIOUS-TENSOR FILTER goes here:
+    //   read_tensor(tensor, line.previousTensorBase);
+    //   int kept = filter_by_previous_tensor(params, matches, count, tensor,
+    //                                        params.previousTensorDistance);
+    //   printf("Original match count %d updated match count %d", count, kept);
+    //   count = kept;
+  }
+
+  // 7. Support flags, one per (kept) match, cleared so that the support file
+  // is defined also when the estimator flags nothing.
+  int32_t *support = static_cast<int32_t *>(std::calloc(static_cast<size_t>(count), sizeof(int32_t)));
+  if (!support) {
+    std::printf("Error Allocating memory in compfund");
+    std::exit(2);
+  }
+
+  // 8-9. Estimation.
+  std::printf("\nEvaluating the trifocal tensor ........\n");
+  // ESTIMATION goes here:
+  //   estimate_tensor(params, matches, count, line.samples, tensor, support);
+
+  // 10. Tensor file, named match file + ".TM".
+  // TENSOR FILE goes here:
+  //   write_tensor(tensor, line.matchFile);
+
+  // 11. Support file, named match file + ".TM" + ".matches".
+  const std::string support_base = std::string(line.matchFile) + ".TM";
+  write_support_matches(matches, count, support, support_base.c_str());
+
+  // 12-13. Annotated copies of the first two images.
+  // IMAGE DRAWING goes here: with -i, draw first->middle lines and marks on
+  // the -i image, written as "<i>-<j>.matches.TM.jpg"; with -j, middle->last
+  // on the -j image, written as "<j>-<k>.matches.TM.jpg".
+
+  // 14. Release.
+  std::free(matches);
+  std::free(support);
+  return 0;
+}

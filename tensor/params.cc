@@ -1,1 +1,115 @@
-// ostrel parameters (filled in by the command line).
+#include "params.h"
+
+#include <climits>
+#include <cstdlib>
+
+const float kToolkitVersion = 2.11f;
+
+void print_banner(const char *invocation_name) {
+  std::fprintf(stderr, "TARVIK TOOL: %s\nTARVIK VERSION: %.2f\n",
+               invocation_name ? invocation_name : "", kToolkitVersion);
+}
+
+void print_ostrel_usage() {
+  std::fprintf(stderr, "\nOSTREL USAGE\n\nostrel -f matchesfile ");
+  std::fprintf(stderr, "[-n numberOfRandomSamples] [-count] [-l2] \n");
+  std::fprintf(stderr, "[-t previous tensor file] [-e previous tensor distance filter (default 10)] \n");
+  std::fprintf(stderr, "[-a affine] [-m no refit] [-s stop early count] [-d distance from epiplar line] \n");
+  std::fprintf(stderr, "[-i imagefile1] [-j imagefile2] [-k imagefile3] \n");
+  std::fprintf(stderr, "Default values are:\n\n\t1000 samples\n");
+  std::fprintf(stderr, "\tcount style scoring\n\t1.0 pixels from epipolar line");
+  std::fprintf(stderr, "\n\n");
+}
+
+namespace {
+
+// A real value as "%lf" reads it; an unreadable value leaves *value as it was.
+void read_real(const char *text, double *value) {
+  double v;
+  if (std::sscanf(text, "%lf", &v) == 1) *value = v;
+}
+
+// An integer as "%d" reads it (optional white space, optional sign, decimal
+// digits); an unreadable value leaves *value as it was. A value beyond the
+// int32 range is clamped to it instead of wrapping around.
+void read_integer(const char *text, int32_t *value) {
+  char *end = nullptr;
+  long long v = std::strtoll(text, &end, 10);  // the subject syntax of "%d"
+  if (end == text) return;
+  if (v > INT32_MAX) v = INT32_MAX;
+  if (v < INT32_MIN) v = INT32_MIN;
+  *value = static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+bool parse_ostrel_command_line(int argc, char **argv, EstimatorParams *params,
+                               OstrelCommandLine *line) {
+  if (argc < 3) return false;
+  for (int i = 1; i < argc; ++i) {
+    const char *arg = argv[i];
+    // Only the second character names the option; an argument shorter than
+    // two characters names none.
+    const char letter = arg[0] != '\0' ? arg[1] : '\0';
+    const bool takes_value = letter == 'd' || letter == 'e' || letter == 'f' || letter == 'i' ||
+                             letter == 'j' || letter == 'k' || letter == 'n' || letter == 's' ||
+                             letter == 't';
+    const char *value = nullptr;
+    if (takes_value) {
+      if (i + 1 >= argc) return false;  // the value is missing
+      value = argv[++i];
+    }
+    switch (letter) {
+      case 'a':
+        params->method = 0;
+        params->sampleSize = 4;
+        break;
+      case 'c':
+        params->scoring = 0;
+        break;
+      case 'd':
+        read_real(value, &params->distance);
+        break;
+      case 'e':
+        std::printf("Arg %d %s\n", i, value);
+        read_real(value, &params->previousTensorDistance);
+        std::printf("Previous tensor filter distance %f\n", params->previousTensorDistance);
+        break;
+      case 'f':
+        line->matchFile = value;
+        break;
+      case 'i':
+        line->imageFile1 = value;
+        break;
+      case 'j':
+        line->imageFile2 = value;
+        break;
+      case 'k':
+        line->imageFile3 = value;
+        break;
+      case 'l':
+        params->scoring = 1;
+        break;
+      case 'm':
+        params->refit = 0;
+        break;
+      case 'n':
+        read_integer(value, &line->samples);
+        break;
+      case 's':
+        read_real(value, &params->successProbability);
+        params->stopEarly = 1;
+        std::printf("Stop early flag %f\n", params->successProbability);
+        break;
+      case 't':
+        line->previousTensorBase = value;
+        params->usePreviousTensor = 1;
+        std::printf("Tensormatfile file %s\n", value);
+        break;
+      default:  // b, g, h, o, p, q, r and everything outside a..t
+        return false;
+    }
+  }
+  // Without a match file there is nothing to do: a wrong command line.
+  return line->matchFile != nullptr;
+}

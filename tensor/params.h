@@ -1,0 +1,46 @@
+// ostrel's parameters: the estimator's parameter record and the rest of the
+// command line, and the parser that fills both.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+// Parameter record handed to the estimator, the previous-tensor filter and
+// the tensor computations. The members carry their defaults.
+struct EstimatorParams {
+  int32_t method = 3;                    // 0 affine, 1 linear projective, 2 algebraic minimisation, 3 six-point
+  int32_t scoring = 0;                   // 0 count scoring, 1 L2 scoring
+  double distance = 1.0;                 // inlier distance, pixels
+  int32_t sampleSize = 6;                // matches drawn per random sample
+  int32_t refit = 1;                     // refit on all supporting matches after sampling
+  int32_t stopEarly = 0;                 // enable the stop-early rule
+  double successProbability = 0.95;      // probability used by the stop-early rule
+  int32_t usePreviousTensor = 0;         // run the previous-tensor filter before estimation
+  double previousTensorDistance = 10.0;  // rejection distance of that filter, pixels
+};
+
+// The rest of ostrel's command line. The names point into the argument
+// vector and are null when not given.
+struct OstrelCommandLine {
+  int32_t samples = 1000;                 // number of random samples (-n)
+  const char *matchFile = nullptr;        // -f
+  const char *imageFile1 = nullptr;       // -i
+  const char *imageFile2 = nullptr;       // -j
+  const char *imageFile3 = nullptr;       // -k, only names the second output image
+  const char *previousTensorBase = nullptr;  // -t, the match file name of the earlier run
+};
+
+// Toolkit version shown in the banner, held in single precision.
+extern const float kToolkitVersion;
+
+// Writes "TARVIK TOOL: <name>\nTARVIK VERSION: 2.11\n" to standard error.
+void print_banner(const char *invocation_name);
+
+// Writes ostrel's usage text to standard error.
+void print_ostrel_usage();
+
+// Parses argv[1..argc-1] into *params and *line, which must hold their
+// defaults, printing the lines that -e, -s and -t print. Returns false for a
+// wrong command line: fewer than two arguments, an unknown option letter, a
+// value-taking option in last position, or no -f.
+bool parse_ostrel_command_line(int argc, char **argv, EstimatorParams *params,
+                               OstrelCommandLine *line);
