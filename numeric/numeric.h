@@ -13,6 +13,14 @@
 // "...now exiting to system..." to standard error, then exits with status 1.
 [[noreturn]] void numeric_error(const char *message);
 
+// A test or fuzz driver may install a handler that takes over from the
+// default exit: numeric_error writes its three lines, then calls the handler,
+// which must not return (it may throw or jump). Should it return anyway, the
+// process exits with status 1 as usual. Passing nullptr restores the default.
+// Returns the handler that was installed before.
+using NumericErrorHandler = void (*)(const char *message);
+NumericErrorHandler set_numeric_error_handler(NumericErrorHandler handler);
+
 // ---- Allocation and release ----------------------------------------------
 double *vector(int first, int last);
 int *ivector(int first, int last);
