@@ -1,0 +1,239 @@
+#include "disparity_gradient.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "select_median.h"
+
+namespace {
+
+// Score given to every removed match.
+constexpr double kRemovedScore = 999999.0;
+// A median this close to zero (all remaining gradients zero, as for a pure
+// translation) is replaced so that nothing is removed for scoring 0.
+constexpr double kTinyMedian = 1e-20;
+constexpr double kReplacedMedian = 1e30;
+
+// The two vectors a match contributes to every gradient.
+struct MatchParts {
+  double dx, dy;  // disparity: last - first
+  double mx, my;  // midpoint: (first + last) / 2
+};
+
+inline MatchParts parts_of(const MatchRecord &m) {
+  MatchParts p;
+  p.dx = m.last.x - m.first.x;
+  p.dy = m.last.y - m.first.y;
+  p.mx = (m.first.x + m.last.x) / 2;
+  p.my = (m.first.y + m.last.y) / 2;
+  return p;
+}
+
+inline double distance(double x1, double y1, double x2, double y2) {
+  const double tx = x2 - x1;
+  const double ty = y2 - y1;
+  return std::sqrt(tx * tx + ty * ty);
+}
+
+// The one formula every path evaluates, so stored and recomputed gradients
+// are the same numbers bit for bit. Coincident midpoints give 0 (the pair
+// is skipped: +0.0 added to a score leaves it unchanged).
+inline double gradient(double jdx, double jdy, double jmx, double jmy, double kdx, double kdy,
+                       double kmx, double kmy) {
+  const double spread = distance(jmx, jmy, kmx, kmy);
+  if (spread == 0.0) return 0.0;
+  return distance(jdx, jdy, kdx, kdy) / spread;
+}
+
+[[noreturn]] void out_of_memory() {
+  printf("Error allocating memory in compute dispgrad\n");
+  exit(2);
+}
+
+// Owns one malloc'ed block; released when the filter returns.
+template <typename T>
+struct Buffer {
+  T *data = nullptr;
+  Buffer() = default;
+  Buffer(const Buffer &) = delete;
+  Buffer &operator=(const Buffer &) = delete;
+  ~Buffer() { free(data); }
+  // Allocates count elements; false when the size overflows or malloc fails.
+  bool allocate(size_t count) {
+    if (count == 0) count = 1;
+    if (count > SIZE_MAX / sizeof(T)) return false;
+    data = static_cast<T *>(malloc(count * sizeof(T)));
+    return data != nullptr;
+  }
+};
+
+// Work storage of one filter run. The matches still active are kept in
+// increasing match order in `order`, with their disparities, midpoints and
+// running scores packed into the first `count` slots of the parallel arrays.
+struct FilterWork {
+  int count = 0;
+  Buffer<int> order;
+  Buffer<double> dx, dy, mx, my;
+  Buffer<double> acc;
+  Buffer<unsigned char> active;
+  Buffer<double> sorted;  // median work array, unit offset, n + 2 slots
+  // Upper triangle of the gradient matrix (row j holds k = j+1..n-1), or
+  // null when it does not fit the budget.
+  Buffer<double> tri;
+  size_t n = 0;
+
+  size_t row_start(size_t j) const { return j * (n - 1) - j * (j - 1) / 2; }
+};
+
+// One pass over the pairs a < b of the active matches with every gradient
+// evaluated. Each gradient is added to the scores of both matches; the
+// score of match a thus receives its terms for b < a from the earlier rows
+// and those for b > a from its own row, in increasing b overall, which is
+// the order of a sum over all other active matches. When `store` is set
+// (first pass, all matches active) the gradients are kept in the triangle.
+void score_pairs_evaluated(FilterWork &w, bool store) {
+  const int c = w.count;
+  const double *dx = w.dx.data, *dy = w.dy.data, *mx = w.mx.data, *my = w.my.data;
+  double *acc = w.acc.data;
+  double *tri = w.tri.data;
+  for (int a = 0; a < c; ++a) {
+    const double adx = dx[a], ady = dy[a], amx = mx[a], amy = my[a];
+    double s = acc[a];
+    if (store) {
+      double *row = tri + w.row_start(static_cast<size_t>(a));
+      for (int b = a + 1; b < c; ++b) {
+        const double g = gradient(adx, ady, amx, amy, dx[b], dy[b], mx[b], my[b]);
+        row[b - a - 1] = g;
+        s += g;
+        acc[b] += g;
+      }
+    } else {
+      for (int b = a + 1; b < c; ++b) {
+        const double g = gradient(adx, ady, amx, amy, dx[b], dy[b], mx[b], my[b]);
+        s += g;
+        acc[b] += g;
+      }
+    }
+    acc[a] = s;
+  }
+}
+
+// The same pass reading the stored gradients of the active pairs.
+void score_pairs_stored(FilterWork &w) {
+  const int c = w.count;
+  const int *order = w.order.data;
+  double *acc = w.acc.data;
+  for (int a = 0; a < c; ++a) {
+    const size_t j = static_cast<size_t>(order[a]);
+    const double *row = w.tri.data + w.row_start(j);
+    double s = acc[a];
+    for (int b = a + 1; b < c; ++b) {
+      const double g = row[static_cast<size_t>(order[b]) - j - 1];
+      s += g;
+      acc[b] += g;
+    }
+    acc[a] = s;
+  }
+}
+
+}  // namespace
+
+double point_distance(double x1, double y1, double x2, double y2) {
+  return distance(x1, y1, x2, y2);
+}
+
+double disparity_gradient(const MatchRecord &j, const MatchRecord &k) {
+  const MatchParts pj = parts_of(j);
+  const MatchParts pk = parts_of(k);
+  return gradient(pj.dx, pj.dy, pj.mx, pj.my, pk.dx, pk.dy, pk.mx, pk.my);
+}
+
+void filter_by_disparity_gradient(const MatchRecord *matches, double *scores, int n,
+                                  double *median, double scale) {
+  filter_by_disparity_gradient_budget(matches, scores, n, median, scale, kGradientStoreBudget);
+}
+
+void filter_by_disparity_gradient_budget(const MatchRecord *matches, double *scores, int n,
+                                         double *median, double scale, size_t store_budget) {
+  // Nothing to score: no pass, and a median that keeps everything.
+  if (n <= 0) {
+    *median = kReplacedMedian;
+    return;
+  }
+  FilterWork w;
+  w.n = static_cast<size_t>(n);
+  const size_t un = w.n;
+  if (!w.sorted.allocate(un + 2) || !w.active.allocate(un) || !w.order.allocate(un) ||
+      !w.dx.allocate(un) || !w.dy.allocate(un) || !w.mx.allocate(un) || !w.my.allocate(un) ||
+      !w.acc.allocate(un))
+    out_of_memory();
+
+  // The triangle holds n (n - 1) / 2 gradients. It only saves time, so
+  // when it exceeds the budget or cannot be allocated every pass evaluates
+  // the gradients again, with the same results.
+  const size_t pairs = un * (un - 1) / 2;
+  if (pairs > 0 && pairs <= store_budget / sizeof(double)) {
+    if (!w.tri.allocate(pairs)) w.tri.data = nullptr;
+  }
+
+  for (int j = 0; j < n; ++j) {
+    const MatchParts p = parts_of(matches[j]);
+    w.dx.data[j] = p.dx;
+    w.dy.data[j] = p.dy;
+    w.mx.data[j] = p.mx;
+    w.my.data[j] = p.my;
+    w.order.data[j] = j;
+    w.active.data[j] = 1;
+  }
+  w.count = n;
+
+  bool first_pass = true;
+  for (;;) {
+    printf("Disparity gradient iteration...\n");
+
+    // Scores of this pass; removed matches score 0 until the end.
+    for (int j = 0; j < n; ++j) scores[j] = 0.0;
+    for (int a = 0; a < w.count; ++a) w.acc.data[a] = 0.0;
+    if (w.tri.data && !first_pass)
+      score_pairs_stored(w);
+    else
+      score_pairs_evaluated(w, w.tri.data != nullptr);
+    first_pass = false;
+    for (int a = 0; a < w.count; ++a) scores[w.order.data[a]] = w.acc.data[a];
+
+    // Median of the active scores, in match order from index 1 on.
+    for (int a = 0; a < w.count; ++a) w.sorted.data[a + 1] = w.acc.data[a];
+    const double m = select_median(w.count / 2, w.sorted.data, w.count);
+    *median = m;
+    printf("Median %f\n", m);
+    if (std::fabs(m) < kTinyMedian) *median = kReplacedMedian;
+
+    // Removal: keep a match only while scale * median >= its score (a NaN
+    // score fails the test and is removed).
+    const double limit = scale * *median;
+    int kept = 0;
+    for (int a = 0; a < w.count; ++a) {
+      const int j = w.order.data[a];
+      if (limit >= w.acc.data[a]) {
+        w.order.data[kept] = j;
+        w.dx.data[kept] = w.dx.data[a];
+        w.dy.data[kept] = w.dy.data[a];
+        w.mx.data[kept] = w.mx.data[a];
+        w.my.data[kept] = w.my.data[a];
+        ++kept;
+      } else {
+        w.active.data[j] = 0;
+      }
+    }
+    const bool removed = kept < w.count;
+    w.count = kept;
+    // Stop when nothing was removed, or when everything was: an empty set
+    // has no median, so the median of this pass stands.
+    if (!removed || kept == 0) break;
+  }
+
+  for (int j = 0; j < n; ++j)
+    if (!w.active.data[j]) scores[j] = kRemovedScore;
+}
