@@ -1,0 +1,139 @@
+#include "triplet_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cli_util.h"
+#include "options.h"
+
+namespace {
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+TEST(BuildTripletName, JoinsThreeImageNamesAndPostamble) {
+  TrackSettings s;
+  s.preamble = "seq";
+  s.postamble = ".txt";
+  EXPECT_EQ(build_triplet_name(s, 7), "seq7.jpg-seq8.jpg-seq9.jpg.txt");
+  s.preamble = "";
+  s.postamble = "";
+  s.extension = "png";
+  EXPECT_EQ(build_triplet_name(s, -1), "-1.png-0.png-1.png");
+  // Long texts are kept whole.
+  s.preamble = std::string(300, 'p');
+  EXPECT_EQ(build_triplet_name(s, 0).size(), 3 * (300 + 1 + 1 + 3) + 2u);
+}
+
+TEST(PointDistance, Euclidean) {
+  EXPECT_EQ(point_distance({0, 0}, {3, 4}), 5.0);
+  EXPECT_EQ(point_distance({1, 1}, {1, 1}), 0.0);
+  EXPECT_DOUBLE_EQ(point_distance({-1, 2}, {2, -2}), 5.0);
+}
+
+class ReadTriplets : public testing::Test {
+ protected:
+  // Reads `text` as a triplet file and returns what was printed.
+  std::string read(const std::string &text, int minimum_disparity = 5) {
+    std::string name = dir.file("t.txt");
+    qortest::write_file(name, text);
+    CaptureStdout();
+    ok = read_triplets(name, minimum_disparity, &buffer);
+    return GetCapturedStdout();
+  }
+  qortest::TempDir dir;
+  TripletBuffer buffer;
+  bool ok = false;
+};
+
+TEST_F(ReadTriplets, DisparityAtTheThresholdDropsTheTriplet) {
+  std::string out = read(
+      "0 0 3 4 20 20\n"          // first to middle exactly 5: dropped
+      "0 0 5.0001 0 20 0\n"      // 5.0001 apart: kept
+      "0 0 10 0 13 4\n"          // middle to last exactly 5: dropped
+      "0 0 10 0 10 0\n"          // middle and last equal: dropped
+      "0 0 0 0 0 0\n");          // both too close: one message only
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(out, "Too small disparity\nToo small disparity\nToo small disparity\nToo small disparity\n");
+  ASSERT_EQ(buffer.triplets.size(), 1u);
+  EXPECT_EQ(buffer.triplets[0].middle.x, 5.0001);
+  EXPECT_EQ(buffer.triplets[0].last.x, 20.0);
+}
+
+TEST_F(ReadTriplets, ThresholdFollowsTheSetting) {
+  EXPECT_EQ(read("0 0 3 4 20 20\n", 4), "");
+  EXPECT_EQ(buffer.triplets.size(), 1u);
+  EXPECT_EQ(read("0 0 3 4 20 20\n", 10), "Too small disparity\n");
+  EXPECT_EQ(buffer.triplets.size(), 0u);
+}
+
+TEST_F(ReadTriplets, SkipsBlankAndShortLinesAndKeepsFileOrder) {
+  std::string out = read(
+      "\n"
+      "   \t \n"
+      "1 2 3 4 5\n"
+      "10.5 20.25 30 40 50 60 extra words 7\n"
+      "not numbers at all\n"
+      "-1e2 -2E1 0x10 40 +50 60\r\n"
+      "100 100 200 200 300 300");  // no final line feed
+  EXPECT_EQ(out, "");
+  ASSERT_EQ(buffer.triplets.size(), 3u);
+  const Triplet &a = buffer.triplets[0];
+  EXPECT_EQ(a.first.x, 10.5);
+  EXPECT_EQ(a.first.y, 20.25);
+  EXPECT_EQ(a.middle.x, 30.0);
+  EXPECT_EQ(a.middle.y, 40.0);
+  EXPECT_EQ(a.last.x, 50.0);
+  EXPECT_EQ(a.last.y, 60.0);
+  EXPECT_EQ(buffer.triplets[1].first.x, -100.0);
+  EXPECT_EQ(buffer.triplets[1].first.y, -20.0);
+  EXPECT_EQ(buffer.triplets[1].middle.x, 16.0);
+  EXPECT_EQ(buffer.triplets[2].last.y, 300.0);
+}
+
+TEST_F(ReadTriplets, NumbersDoNotRunOnIntoTheNextLine) {
+  read("1 2 3\n40 50 60\n70 80 90 100 110 120\n");
+  ASSERT_EQ(buffer.triplets.size(), 1u);
+  EXPECT_EQ(buffer.triplets[0].first.x, 70.0);
+}
+
+TEST_F(ReadTriplets, ALongLineIsOneTriplet) {
+  // Each number printed with 60 decimals: the line is far longer than 100
+  // characters and must still give exactly one triplet.
+  std::string digits(60, '3');
+  std::string line;
+  for (int v : {10, 20, 30, 40, 50, 60}) line += std::to_string(v) + "." + digits + " ";
+  read(line + "\n" + line + "\n");
+  ASSERT_EQ(buffer.triplets.size(), 2u);
+  EXPECT_DOUBLE_EQ(buffer.triplets[1].last.y, 60.333333333333333);
+}
+
+TEST_F(ReadTriplets, ManyTripletsInOneFile) {
+  std::string text;
+  for (int i = 0; i < 5000; ++i)
+    text += std::to_string(i) + " 0 " + std::to_string(i) + " 10 " + std::to_string(i) + " 20\n";
+  read(text);
+  ASSERT_EQ(buffer.triplets.size(), 5000u);
+  EXPECT_EQ(buffer.triplets[4999].first.x, 4999.0);
+}
+
+TEST_F(ReadTriplets, ReplacesWhatTheBufferHeld) {
+  read("0 0 10 0 20 0\n0 0 10 0 20 0\n");
+  EXPECT_EQ(buffer.triplets.size(), 2u);
+  read("");
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(buffer.triplets.size(), 0u);
+}
+
+TEST(ReadTripletsOpen, MissingFileReportsOpenFailed) {
+  qortest::TempDir dir;
+  TripletBuffer buffer;
+  buffer.triplets.push_back(Triplet{{0, 0}, {10, 0}, {20, 0}});
+  CaptureStdout();
+  bool ok = read_triplets(dir.file("missing.txt"), 5, &buffer);
+  EXPECT_EQ(GetCapturedStdout(), "Open failed\n");
+  EXPECT_FALSE(ok);
+}
+
+}  // namespace
