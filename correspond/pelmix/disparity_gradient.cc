@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "select_median.h"
 
 namespace {
@@ -87,6 +91,26 @@ struct FilterWork {
   size_t row_start(size_t j) const { return j * (n - 1) - j * (j - 1) / 2; }
 };
 
+#ifdef __SSE2__
+// Two gradients at once: match a against matches b and b + 1. Every lane
+// performs the same IEEE operations in the same order as `gradient` (packed
+// subtract, multiply, add, square root and divide round exactly as their
+// scalar forms), so the results are identical bit for bit.
+inline __m128d gradient_pair(__m128d adx, __m128d ady, __m128d amx, __m128d amy,
+                             const double *dx, const double *dy, const double *mx,
+                             const double *my, int b) {
+  const __m128d tx = _mm_sub_pd(_mm_loadu_pd(mx + b), amx);
+  const __m128d ty = _mm_sub_pd(_mm_loadu_pd(my + b), amy);
+  const __m128d spread = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(tx, tx), _mm_mul_pd(ty, ty)));
+  const __m128d ux = _mm_sub_pd(_mm_loadu_pd(dx + b), adx);
+  const __m128d uy = _mm_sub_pd(_mm_loadu_pd(dy + b), ady);
+  const __m128d apart = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(ux, ux), _mm_mul_pd(uy, uy)));
+  // Coincident midpoints: +0.0 in place of the undefined quotient.
+  const __m128d same = _mm_cmpeq_pd(spread, _mm_setzero_pd());
+  return _mm_andnot_pd(same, _mm_div_pd(apart, spread));
+}
+#endif
+
 // One pass over the pairs a < b of the active matches with every gradient
 // evaluated. Each gradient is added to the scores of both matches; the
 // score of match a thus receives its terms for b < a from the earlier rows
@@ -97,24 +121,30 @@ void score_pairs_evaluated(FilterWork &w, bool store) {
   const int c = w.count;
   const double *dx = w.dx.data, *dy = w.dy.data, *mx = w.mx.data, *my = w.my.data;
   double *acc = w.acc.data;
-  double *tri = w.tri.data;
   for (int a = 0; a < c; ++a) {
     const double adx = dx[a], ady = dy[a], amx = mx[a], amy = my[a];
+    // Row of the triangle for match a (only used when storing; in the
+    // first pass a is also the match number). Element b sits at b - a - 1.
+    double *row = store ? w.tri.data + w.row_start(static_cast<size_t>(a)) : nullptr;
     double s = acc[a];
-    if (store) {
-      double *row = tri + w.row_start(static_cast<size_t>(a));
-      for (int b = a + 1; b < c; ++b) {
-        const double g = gradient(adx, ady, amx, amy, dx[b], dy[b], mx[b], my[b]);
-        row[b - a - 1] = g;
-        s += g;
-        acc[b] += g;
-      }
-    } else {
-      for (int b = a + 1; b < c; ++b) {
-        const double g = gradient(adx, ady, amx, amy, dx[b], dy[b], mx[b], my[b]);
-        s += g;
-        acc[b] += g;
-      }
+    int b = a + 1;
+#ifdef __SSE2__
+    const __m128d vdx = _mm_set1_pd(adx), vdy = _mm_set1_pd(ady);
+    const __m128d vmx = _mm_set1_pd(amx), vmy = _mm_set1_pd(amy);
+    for (; b + 1 < c; b += 2) {
+      const __m128d g = gradient_pair(vdx, vdy, vmx, vmy, dx, dy, mx, my, b);
+      if (store) _mm_storeu_pd(row + (b - a - 1), g);
+      _mm_storeu_pd(acc + b, _mm_add_pd(_mm_loadu_pd(acc + b), g));
+      // Score of a: the lower lane (match b) first, then b + 1.
+      s += _mm_cvtsd_f64(g);
+      s += _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
+    }
+#endif
+    for (; b < c; ++b) {
+      const double g = gradient(adx, ady, amx, amy, dx[b], dy[b], mx[b], my[b]);
+      if (store) row[b - a - 1] = g;
+      s += g;
+      acc[b] += g;
     }
     acc[a] = s;
   }
