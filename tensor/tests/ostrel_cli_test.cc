@@ -140,6 +140,10 @@ TEST(OstrelCli, EmptyMatchFileIsAReadError) {
   EXPECT_EQ(r.err, kBanner);
   EXPECT_EQ(r.out, "Match entries in file 0\nError reading file: empty.txt");
   EXPECT_FALSE(qortest::file_exists(dir.file("empty.txt.TM.matches")));
+  // A folder opens but yields no lines.
+  r = run_ostrel({"-f", ".", "-c"}, dir.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "Match entries in file 0\nError reading file: .");
 }
 
 // Until estimation is wired in, no match is flagged: the support file is

@@ -1,0 +1,63 @@
+// libFuzzer target for read_matches: any bytes as a match file. Besides the
+// sanitizers' checks, the hashed numbering of every image must equal the one
+// the linear find_point_index gives.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "matchio.h"
+
+namespace {
+
+char g_path[] = "/tmp/fuzz_read_matches.XXXXXX";
+int g_fd = -1;
+
+void check_numbering(const MatchRecord *m, int count) {
+  int32_t first_counter = 0, middle_counter = 0, last_counter = 0;
+  for (int i = 0; i < count; ++i) {
+    const MatchRecord &r = m[i];
+    int32_t want;
+    if (!point_absent(r.middle)) {
+      int32_t k = find_point_index(m, i, -1, -1, r.middle.x, r.middle.y, -1, -1);
+      want = k < 0 ? middle_counter++ : k;
+      if (r.middle.index != want) std::abort();
+    } else if (r.middle.index != -1) {
+      if (r.middle.index != middle_counter++) std::abort();
+    }
+    int32_t k = find_point_index(m, i, r.first.x, r.first.y, -1, -1, -1, -1);
+    want = k < 0 ? first_counter++ : k;
+    if (r.first.index != want) std::abort();
+    k = find_point_index(m, i, -1, -1, -1, -1, r.last.x, r.last.y);
+    want = k < 0 ? last_counter++ : k;
+    if (r.last.index != want) std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  g_fd = mkstemp(g_path);
+  if (g_fd < 0) std::abort();
+  std::atexit([] { unlink(g_path); });
+  // The reader reports its line count on standard output.
+  if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  if (ftruncate(g_fd, 0) != 0 || pwrite(g_fd, data, size, 0) != static_cast<ssize_t>(size))
+    std::abort();
+  MatchRecord *records = nullptr;
+  const int count = read_matches(&records, g_path);
+  if (count > 0) {
+    if (!records) std::abort();
+    if (count <= 3000) check_numbering(records, count);  // the check is quadratic
+  } else if (records) {
+    std::abort();
+  }
+  std::free(records);
+  return 0;
+}
