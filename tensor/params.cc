@@ -1,6 +1,7 @@
 #include "params.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 const float kToolkitVersion = 2.11f;

@@ -2,7 +2,6 @@
 // command line, and the parser that fills both.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 
 // Parameter record handed to the estimator, the previous-tensor filter and
 // the tensor computations. The members carry their defaults.

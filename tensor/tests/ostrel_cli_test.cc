@@ -209,26 +209,6 @@ Parsed parse(std::vector<std::string> args) {
   return p;
 }
 
-TEST(OstrelParams, Defaults) {
-  EstimatorParams d;
-  EXPECT_EQ(d.method, 3);
-  EXPECT_EQ(d.scoring, 0);
-  EXPECT_EQ(d.distance, 1.0);
-  EXPECT_EQ(d.sampleSize, 6);
-  EXPECT_EQ(d.refit, 1);
-  EXPECT_EQ(d.stopEarly, 0);
-  EXPECT_EQ(d.successProbability, 0.95);
-  EXPECT_EQ(d.usePreviousTensor, 0);
-  EXPECT_EQ(d.previousTensorDistance, 10.0);
-  OstrelCommandLine l;
-  EXPECT_EQ(l.samples, 1000);
-  EXPECT_EQ(l.matchFile, nullptr);
-  EXPECT_EQ(l.imageFile1, nullptr);
-  EXPECT_EQ(l.imageFile2, nullptr);
-  EXPECT_EQ(l.imageFile3, nullptr);
-  EXPECT_EQ(l.previousTensorBase, nullptr);
-}
-
 TEST(OstrelParams, OptionsSetTheirFields) {
   Parsed p = parse({"-f", "m", "-a", "-l", "-m", "-d", "2.5", "-n", "42", "-s", "0.99", "-t", "p",
                     "-e", "4"});
