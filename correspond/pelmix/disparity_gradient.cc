@@ -1,6 +1,7 @@
 #include "disparity_gradient.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -204,9 +205,8 @@ void filter_by_disparity_gradient_budget(const MatchRecord *matches, double *sco
   // when it exceeds the budget or cannot be allocated every pass evaluates
   // the gradients again, with the same results.
   const size_t pairs = un * (un - 1) / 2;
-  if (pairs > 0 && pairs <= store_budget / sizeof(double)) {
-    if (!w.tri.allocate(pairs)) w.tri.data = nullptr;
-  }
+  if (pairs > 0 && pairs <= store_budget / sizeof(double))
+    w.tri.allocate(pairs);  // leaves tri.data null on failure
 
   for (int j = 0; j < n; ++j) {
     const MatchParts p = parts_of(matches[j]);

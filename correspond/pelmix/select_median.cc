@@ -15,10 +15,11 @@ double select_median(int k, double *values, int count) {
     for (;;) {
       while (values[++i] < pivot) {
       }
-      // Scan down past larger values. The sentinel (or the pivot of an
-      // earlier partition at l - 1) stops this scan; the bound test also
-      // keeps values below -1e30 from running it off the array, and stops
-      // no later than a scan that reached l - 1 would have an effect.
+      // Scan down past larger values. The sentinel at index 0, or the pivot
+      // of an earlier partition at l - 1, stops this scan; the bound test
+      // keeps values below the sentinel from running it off the array. A
+      // scan stopped at l ends the partition just as one stopped at l - 1,
+      // since i >= l by then.
       while (pivot < values[--j]) {
         if (j == l) break;
       }
