@@ -8,8 +8,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "estimator.h"
 #include "matchio.h"
 #include "params.h"
+#include "previous_filter.h"
+#include "tensor_file.h"
+#include "trifocal.h"
 
 int main(int argc, char **argv) {
   // 1. Banner, before anything else.
@@ -33,22 +37,24 @@ int main(int argc, char **argv) {
 
   // The tensor of the run, 27 doubles in storage order: filled by the
   // previous-tensor reader and then by the estimator.
-  // double tensor[27] = {0.0};
+  TrifocalTensor tensor{};
 
-  // 6. Previous-tensor filter.
+  // 6. Previous-tensor filter: only the matches that agree with the tensor
+  // of an earlier run go on.
   if (params.usePreviousTensor) {
     std::printf("Prevous tensor distance %f\n", params.previousTensorDistance);
-    // PREVIOUS-TENSOR FILTER goes here:
-    //   read_tensor(tensor, line.previousTensorBase);
-    //   int kept = filter_by_previous_tensor(params, matches, count, tensor,
-    //                                        params.previousTensorDistance);
-    //   printf("Original match count %d updated match count %d", count, kept);
-    //   count = kept;
+    read_tensor(&tensor, line.previousTensorBase);
+    const int kept = filter_by_previous_tensor(params, matches, count, tensor,
+                                               params.previousTensorDistance);
+    std::printf("Original match count %d updated match count %d", count, kept);
+    count = kept;
   }
 
   // 7. Support flags, one per (kept) match, cleared so that the support file
-  // is defined also when the estimator flags nothing.
-  int32_t *support = static_cast<int32_t *>(std::calloc(static_cast<size_t>(count), sizeof(int32_t)));
+  // is defined also when the estimator flags nothing. At least one slot, so
+  // that a filter that kept nothing is not mistaken for exhausted memory.
+  int32_t *support = static_cast<int32_t *>(
+      std::calloc(static_cast<size_t>(count > 0 ? count : 1), sizeof(int32_t)));
   if (!support) {
     std::printf("Error Allocating memory in compfund");
     std::exit(2);
@@ -56,12 +62,10 @@ int main(int argc, char **argv) {
 
   // 8-9. Estimation.
   std::printf("\nEvaluating the trifocal tensor ........\n");
-  // ESTIMATION goes here:
-  //   estimate_tensor(params, matches, count, line.samples, tensor, support);
+  estimate_tensor(params, matches, count, line.samples, &tensor, support);
 
   // 10. Tensor file, named match file + ".TM".
-  // TENSOR FILE goes here:
-  //   write_tensor(tensor, line.matchFile);
+  write_tensor(tensor, line.matchFile);
 
   // 11. Support file, named match file + ".TM" + ".matches".
   const std::string support_base = std::string(line.matchFile) + ".TM";
