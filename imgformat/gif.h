@@ -22,11 +22,13 @@ uint32_t sized_length(const unsigned char *buffer);   // 0 for null
 unsigned char *sized_grow(unsigned char *buffer, uint32_t n);
 void sized_release(unsigned char *buffer);            // null is ignored
 
-// Largest width x height of one image that the reader decodes: every image's
-// indices are held in memory at once and the last one becomes a 3-byte-per-
-// pixel image, so a descriptor declaring more than this (up to 65535 x 65535
-// is possible) makes the whole file unreadable before anything is allocated.
-constexpr long kGifMaxPixels = 1L << 28;
+// Largest width x height of one image that the reader decodes (67 million
+// pixels, such as 8192 x 8192): an image's indices are held in memory and
+// the last one becomes a 3-byte-per-pixel image, whatever the amount of data
+// behind it (missing data reads as index 0). A descriptor declaring more
+// (up to 65535 x 65535 is possible) makes the whole file unreadable before
+// anything is allocated.
+constexpr long kGifMaxPixels = 1L << 26;
 
 // Parses a whole GIF stream and returns the last image of the file as an RGB
 // image through its colour map, or null (no "GIF" signature, no image block,

@@ -451,6 +451,9 @@ TEST(GifReader, EnormousDimensionsAreRefusedAndEmptyDataIsCheap) {
   Bytes huge = gif_header(1, 1, {0x123456, 0});
   append_image(&huge, 65535, 65535, false, {}, 2, {});
   EXPECT_EQ(decode_gif(huge.data(), huge.size()), nullptr);
+  Bytes just_over = gif_header(1, 1, {0x123456, 0});
+  append_image(&just_over, 8192, 8193, false, {}, 2, {});
+  EXPECT_EQ(decode_gif(just_over.data(), just_over.size()), nullptr);
   // 3000 x 2000 with no data at all: every pixel is map entry 0.
   Bytes empty = gif_header(1, 1, {0x123456, 0});
   append_image(&empty, 3000, 2000, false, {}, 2, {});
