@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "chain_index.h"
 #include "triplet_file.h"
 
 struct TrackSettings;
@@ -32,11 +33,10 @@ struct Chain {
   int outputNumber = 0;   // number in divided output, set by write_tracks
 };
 
-// Candidate chains of one step, ordered by the whole-pixel values of their
-// last two points and then by chain index, so that all chains a triplet may
-// extend are found together, lowest index first.
-struct ChainIndexEntry {
-  double key[4];  // whole-pixel x, y of points[L-2], then of points[L-1]
+// A chain that is open when the next step begins, with the whole-pixel
+// values of its last two points.
+struct OpenChain {
+  ChainKey key;
   int chain;
 };
 
@@ -45,9 +45,9 @@ struct ChainIndexEntry {
 struct ChainTable {
   std::vector<Chain> chains;
   // Working storage of chain_triplets, kept to reuse its memory.
-  std::vector<int> openChains;           // chains open when the next step begins
-  std::vector<ChainIndexEntry> index;    // candidates of the current step
-  std::vector<size_t> taken;             // per key group: chains already extended
+  std::vector<OpenChain> openChains;  // in increasing chain index
+  std::vector<OpenChain> nextOpen;
+  ChainIndex index;                   // the candidates of the current step
 };
 
 // The integer part of v (truncation toward zero), as a double; -0.0 comes

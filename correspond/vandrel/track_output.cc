@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "fixed_text.h"
 #include "options.h"
 
 int next_divisor(int d) {
@@ -40,11 +41,21 @@ FileHandle open_output(const std::string &name) {
   return file;
 }
 
-void write_line(FILE *f, bool long_form, long long image, int chain, ImagePoint p) {
-  if (long_form)
-    std::fprintf(f, "mp %lld %d %f %f\r\n", image, chain, p.x, p.y);
-  else
-    std::fprintf(f, "mp %lld %d %.1f %.1f\r\n", image, chain, p.x, p.y);
+// "mp %d %d %f %f\r\n" in the long form, "mp %d %d %.1f %.1f\r\n" in the
+// short one; `line` is working storage.
+void write_line(FILE *f, bool long_form, long long image, int chain, ImagePoint p,
+                std::string *line) {
+  int decimals = long_form ? 6 : 1;
+  line->assign("mp ");
+  append_integer(line, image);
+  *line += ' ';
+  append_integer(line, chain);
+  *line += ' ';
+  append_fixed(line, p.x, decimals);
+  *line += ' ';
+  append_fixed(line, p.y, decimals);
+  *line += "\r\n";
+  put_line(*line, f);
 }
 
 bool write_single_file(const ChainTable &table, const TrackSettings &settings,
@@ -54,6 +65,7 @@ bool write_single_file(const ChainTable &table, const TrackSettings &settings,
   // Only the plain short form shows the averaged positions; the long form and
   // reversed output show each point as first observed.
   const bool averaged = !settings.longForm && !settings.reverse;
+  std::string line;
   int n = 0;
   for (const Chain &chain : table.chains) {
     if (static_cast<long long>(chain.points.size()) < settings.minimumChainLength) continue;
@@ -63,7 +75,7 @@ bool write_single_file(const ChainTable &table, const TrackSettings &settings,
       if (averaged) p = ImagePoint{cp.sum.x / cp.count, cp.sum.y / cp.count};
       long long image = output_image_number(settings, chain.firstPosition + static_cast<long long>(k),
                                             settings.reverse);
-      write_line(file.get(), settings.longForm, image, n + 1, p);
+      write_line(file.get(), settings.longForm, image, n + 1, p, &line);
     }
     ++n;
   }
@@ -111,6 +123,7 @@ bool write_divided_files(ChainTable *table, const TrackSettings &settings,
     file_of.push_back(static_cast<unsigned char>(f));
   }
 
+  std::string line;
   std::string name = output_name + "-";
   for (size_t f = 0; f < divisors.size(); ++f) {
     std::string file_name = name + static_cast<char>('a' + f);
@@ -123,7 +136,7 @@ bool write_divided_files(ChainTable *table, const TrackSettings &settings,
         long long p = chain.firstPosition + static_cast<long long>(k);
         if (file_of[static_cast<size_t>(p - first_position)] != f) continue;
         write_line(file.get(), settings.longForm, output_image_number(settings, p, false),
-                   chain.outputNumber, chain.points[k].point);
+                   chain.outputNumber, chain.points[k].point, &line);
       }
     }
   }

@@ -1,6 +1,9 @@
 #include "triplet_file.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -35,24 +38,73 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<FILE, FileCloser>;
 
-// Reads the whole file; a read error ends the data where it happened, as a
-// line-by-line reader would stop at it.
-std::string read_whole_file(FILE *f) {
-  std::string data;
+// Reads the whole file into `data`, whose memory is reused from file to
+// file; a read error ends the data where it happened, as a line-by-line
+// reader would stop at it.
+void read_whole_file(FILE *f, std::string *data) {
+  data->clear();
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    data->reserve(static_cast<size_t>(st.st_size));
   char chunk[65536];
   size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, got);
-  return data;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data->append(chunk, got);
 }
 
-// Converts up to six numbers from the NUL-terminated text at `line`, each
-// after optional white space, as the C library's "%lf" conversion reads them.
+// Exact powers of ten: every one up to 10^22 is a double without rounding.
+const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Converts one number starting at `p` as strtod does and sets *end after it
+// (to `p` when there is none). Plain decimals of at most 15 digits, the
+// common case, are converted here: the digits form an exact integer below
+// 2^53 and the power of ten is exact, so the one division is correctly
+// rounded and gives strtod's result bit for bit. Anything else (exponents,
+// hexadecimal, inf, nan, long digit strings) goes to strtod itself.
+double read_number(const char *p, const char **end) {
+  const char *start = p;
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  uint64_t digits = 0;
+  int count = 0;
+  int decimals = 0;
+  while (*p >= '0' && *p <= '9') {
+    digits = digits * 10 + static_cast<uint64_t>(*p++ - '0');
+    ++count;
+    if (count > 15) break;
+  }
+  if (*p == '.' && count <= 15) {
+    ++p;
+    while (*p >= '0' && *p <= '9') {
+      digits = digits * 10 + static_cast<uint64_t>(*p++ - '0');
+      ++count;
+      ++decimals;
+      if (count > 15) break;
+    }
+  }
+  bool plain = count > 0 && count <= 15 && !(*p >= '0' && *p <= '9') && *p != 'e' && *p != 'E' &&
+               *p != 'x' && *p != 'X';
+  if (!plain) {
+    char *stop = nullptr;
+    double v = std::strtod(start, &stop);
+    *end = stop;
+    return v;
+  }
+  *end = p;
+  double v = static_cast<double>(digits) / kPowersOfTen[decimals];
+  return negative ? -v : v;
+}
+
+// Converts six numbers from the NUL-terminated text at `line`, each after
+// optional white space, as the C library's "%lf" conversion reads them.
 // Returns true when all six were found.
 bool parse_six_numbers(const char *line, double values[6]) {
   const char *p = line;
   for (int i = 0; i < 6; ++i) {
-    char *end = nullptr;
-    values[i] = std::strtod(p, &end);
+    const char *end = nullptr;
+    values[i] = read_number(p, &end);
     if (end == p) return false;
     p = end;
   }
@@ -68,7 +120,8 @@ bool read_triplets(const std::string &name, int minimum_disparity, TripletBuffer
     std::puts("Open failed");
     return false;
   }
-  std::string data = read_whole_file(file.get());
+  std::string &data = buffer->text;
+  read_whole_file(file.get(), &data);
   file.reset();
 
   // Every line is handled whole, however long it is: the line feed is

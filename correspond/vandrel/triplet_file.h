@@ -24,6 +24,7 @@ struct Triplet {
 // The kept triplets of one file, in file order; reused for every file.
 struct TripletBuffer {
   std::vector<Triplet> triplets;
+  std::string text;  // working storage: the file's text
 };
 
 // sqrt((q.x - p.x)^2 + (q.y - p.y)^2).

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "cli_util.h"
 #include "options.h"
@@ -107,6 +112,44 @@ TEST_F(ReadTriplets, ALongLineIsOneTriplet) {
   read(line + "\n" + line + "\n");
   ASSERT_EQ(buffer.triplets.size(), 2u);
   EXPECT_DOUBLE_EQ(buffer.triplets[1].last.y, 60.333333333333333);
+}
+
+TEST_F(ReadTriplets, NumbersConvertExactlyAsTheCLibraryDoes) {
+  // Short and long decimals, signs, leading and trailing points, exponents,
+  // hexadecimal, huge and tiny values: every one must give strtod's double.
+  const unsigned seed = 4242u;
+  std::mt19937_64 rng(seed);
+  const char *fixed[] = {"0",      "-0",         "+7",    ".5",        "5.",
+                         "1e3",    "2.5E-3",     "0x1p4", "inf",       "-nan",
+                         "1e400",  "1e-400",     "123456789012345.5",
+                         "123456789012345",      "0.1234567890123456789",
+                         "000000000000000000012.5", "9007199254740993"};
+  std::vector<std::string> numbers(std::begin(fixed), std::end(fixed));
+  for (int i = 0; i < 3000; ++i) {
+    std::string n = (rng() % 3 == 0) ? "-" : "";
+    n += std::to_string(rng() % 100000000000ull);
+    int decimals = static_cast<int>(rng() % 12);
+    if (decimals > 0) {
+      std::string frac = std::to_string(rng());
+      n += "." + frac.substr(0, static_cast<size_t>(decimals));
+    }
+    numbers.push_back(n);
+  }
+  // Each number stands as the last coordinate beside values far apart.
+  std::string text;
+  for (const std::string &n : numbers) text += "-1000 -1000 0 0 1000 " + n + "\n";
+  read(text, -1);  // no disparity limit: every triplet is kept
+  ASSERT_EQ(buffer.triplets.size(), numbers.size());
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    double expected = std::strtod(numbers[i].c_str(), nullptr);
+    double got = buffer.triplets[i].last.y;
+    if (std::isnan(expected)) {
+      EXPECT_TRUE(std::isnan(got)) << numbers[i];
+    } else {
+      EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0)
+          << numbers[i] << " seed " << seed << ": " << got << " against " << expected;
+    }
+  }
 }
 
 TEST_F(ReadTriplets, ManyTripletsInOneFile) {
