@@ -69,36 +69,6 @@ void draw_sample(const MatchRecord *matches, int count, int sample_size, MatchRe
   }
 }
 
-// Support score of a tensor over all matches; flags[] gets the supporting
-// matches. The distances are computed in the order d_last, d_first,
-// d_middle, each only while the previous ones are below the threshold.
-double score_tensor(const EstimatorParams &params, const MatchRecord *matches, int count,
-                    const TrifocalTensor &t, int32_t *flags, int *l2_count) {
-  const double d = params.distance;
-  const int method = params.method;
-  std::memset(flags, 0, static_cast<size_t>(count) * sizeof(int32_t));
-  double score = 0.0;
-  *l2_count = 0;
-  for (int n = 0; n < count; ++n) {
-    const MatchRecord &match = matches[n];
-    const double d_last = transfer_distance_last(method, t, match);
-    if (!(d_last < d)) continue;
-    const double d_first = transfer_distance_first(method, t, match);
-    if (!(d_first < d)) continue;
-    const double d_middle = transfer_distance_middle(method, t, match);
-    if (!(d_middle < d)) continue;
-    const double m = (d_last + d_first + d_middle) / 3;
-    if (params.scoring == 1) {
-      score += 1 - (m * m) / (d * d);
-      ++*l2_count;
-    } else {
-      score += 1;
-    }
-    flags[n] = 1;
-  }
-  return score;
-}
-
 void print_assessment(double mean, double maximum) {
   std::printf("\n=== Error assessment ===\n");
   std::printf("Average distance = %lf pixels\n", mean);
@@ -168,6 +138,33 @@ void assess_tensor(const EstimatorParams &params, const MatchRecord *matches, in
   // An empty support set has no error to report: 0 and 0 rather than 0/0.
   *mean = flagged > 0 ? total / flagged : 0.0;
   *maximum = largest;
+}
+
+double score_tensor(const EstimatorParams &params, const MatchRecord *matches, int count,
+                    const TrifocalTensor &t, int32_t *flags, int *l2_count) {
+  const double d = params.distance;
+  const int method = params.method;
+  std::memset(flags, 0, static_cast<size_t>(count) * sizeof(int32_t));
+  double score = 0.0;
+  *l2_count = 0;
+  for (int n = 0; n < count; ++n) {
+    const MatchRecord &match = matches[n];
+    const double d_last = transfer_distance_last(method, t, match);
+    if (!(d_last < d)) continue;
+    const double d_first = transfer_distance_first(method, t, match);
+    if (!(d_first < d)) continue;
+    const double d_middle = transfer_distance_middle(method, t, match);
+    if (!(d_middle < d)) continue;
+    const double m = (d_last + d_first + d_middle) / 3;
+    if (params.scoring == 1) {
+      score += 1 - (m * m) / (d * d);
+      ++*l2_count;
+    } else {
+      score += 1;
+    }
+    flags[n] = 1;
+  }
+  return score;
 }
 
 void estimate_tensor(const EstimatorParams &params, const MatchRecord *matches, int count,

@@ -48,6 +48,18 @@ void estimate_tensor(const EstimatorParams &params, const MatchRecord *matches, 
 int compute_tensor(const EstimatorParams *params, const MatchRecord *sample, int sample_size,
                    TrifocalTensor *t);
 
+// Support score of one tensor over matches[0..count-1], D = params.distance,
+// transfer of params.method. For each match the distances are computed in
+// the order d_last, d_first, d_middle, each only while the ones before are
+// strictly below D; the match supports the tensor when all three are
+// strictly below D (a distance equal to D, or not a number, does not
+// support). A supporting match adds 1 under count scoring (scoring 0) or
+// 1 - m^2 / D^2, m the mean of its three distances, under L2 scoring
+// (scoring 1, which also counts it in *l2_count). flags[] (count entries)
+// is cleared first and then marks the supporting matches.
+double score_tensor(const EstimatorParams &params, const MatchRecord *matches, int count,
+                    const TrifocalTensor &t, int32_t *flags, int *l2_count);
+
 // Mean and maximum over the flagged matches of the mean transfer distance
 // (d_last + d_first + d_middle) / 3, all three computed with the transfer of
 // params.method. The maximum starts at 0.0 and is replaced by any m >= it.
