@@ -382,7 +382,6 @@ bool decode_image_data(GifInput &in, GifImage *image) {
     d->clear_code = 1 << d->min_code_size;
     d->end_code = d->clear_code + 1;
     lzw_reset_table(d);
-    d->running_code = d->clear_code + 2;
 
     std::vector<int> rows;
     row_order(image->height, image->interlace_flag != 0, &rows);
