@@ -137,7 +137,9 @@ QORImage *read_bmp(const char *name) {
     if (pos < 0 || static_cast<long long>(st.st_size) - pos < row_bytes * height) return nullptr;
   }
   QORImage *image = image_create(static_cast<int>(width), static_cast<int>(height), QOR_RGB);
-  if (!image || height == 0) return image;
+  // An image without pixels has no rows to read (and a height of millions
+  // of empty rows must not be walked one by one).
+  if (!image || height == 0 || width == 0) return image;
 
   std::vector<unsigned char> row(static_cast<size_t>(row_bytes));
   for (long long r = 0; r < height; ++r) {

@@ -171,10 +171,15 @@ TEST(BmpRead, RefusedFiles) {
   EXPECT_FALSE(read_bytes(dir, bmp_file(3, INT32_MIN, 24, "", rows)));
   EXPECT_FALSE(read_bytes(dir, bmp_file(0x7fffffff, 1, 1, std::string(8, 'p'), rows)));
 
-  // Zero rows are no fault, however wide.
+  // Zero rows are no fault, however wide, nor are zero columns, however
+  // many rows (read at once, not row by row).
   ImagePtr image = read_bytes(dir, bmp_file(0x7fffffff, 0, 24, "", ""));
   ASSERT_TRUE(image);
   EXPECT_EQ(image->height, 0);
+  image = read_bytes(dir, bmp_file(0, 0x7fffffff, 1, std::string(8, 'p'), ""));
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width, 0);
+  EXPECT_EQ(image->height, 0x7fffffff);
 }
 
 TEST(BmpWrite, GrayFileLayout) {
