@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "fixed_text.h"
 #include "options.h"
+#include "text_output.h"
 
 double whole_pixel(double v) { return std::trunc(v) + 0.0; }
 
@@ -31,26 +31,25 @@ void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *tab
 
   std::vector<OpenChain> &next_open = table->nextOpen;
   next_open.clear();
-  std::string line;
+  TextOutput out(stdout);
   for (size_t t = 0; t < buffer.triplets.size(); ++t) {
     const Triplet &tr = buffer.triplets[t];
     int c = take_from_chain_index(&table->index, make_key(tr.first, tr.middle));
     if (c >= 0) {
       // "Match %lf %lf %lf %lf index %d %d\n"
-      line.assign("Match ");
-      append_fixed(&line, tr.first.x, 6);
-      line += ' ';
-      append_fixed(&line, tr.first.y, 6);
-      line += ' ';
-      append_fixed(&line, tr.middle.x, 6);
-      line += ' ';
-      append_fixed(&line, tr.middle.y, 6);
-      line += " index ";
-      append_integer(&line, static_cast<long long>(t));
-      line += ' ';
-      append_integer(&line, c);
-      line += '\n';
-      put_line(line, stdout);
+      put_text(&out, "Match ");
+      put_fixed(&out, tr.first.x, 6);
+      put_text(&out, " ");
+      put_fixed(&out, tr.first.y, 6);
+      put_text(&out, " ");
+      put_fixed(&out, tr.middle.x, 6);
+      put_text(&out, " ");
+      put_fixed(&out, tr.middle.y, 6);
+      put_text(&out, " index ");
+      put_integer(&out, static_cast<long long>(t));
+      put_text(&out, " ");
+      put_integer(&out, c);
+      put_text(&out, "\n");
       Chain &chain = chains[static_cast<size_t>(c)];
       size_t length = chain.points.size();
       // The re-observations of the two shared images are added in whole pixels.
@@ -68,12 +67,11 @@ void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *tab
       // so the new key needs nothing from the chain's memory.
       next_open.push_back(OpenChain{make_key(tr.middle, tr.last), c});
       // "Matched entry %d new index %d\n"
-      line.assign("Matched entry ");
-      append_integer(&line, c);
-      line += " new index ";
-      append_integer(&line, static_cast<long long>(chain.points.size()));
-      line += '\n';
-      put_line(line, stdout);
+      put_text(&out, "Matched entry ");
+      put_integer(&out, c);
+      put_text(&out, " new index ");
+      put_integer(&out, static_cast<long long>(chain.points.size()));
+      put_text(&out, "\n");
     } else {
       // A new chain becomes a candidate from the next step on.
       Chain chain;
@@ -102,7 +100,7 @@ void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *tab
 }
 
 void list_chains(const ChainTable &table, const TrackSettings &settings) {
-  std::string line;
+  TextOutput out(stdout);
   for (size_t c = 0; c < table.chains.size(); ++c) {
     const Chain &chain = table.chains[c];
     int length = static_cast<int>(chain.points.size());
@@ -112,20 +110,19 @@ void list_chains(const ChainTable &table, const TrackSettings &settings) {
       const ImagePoint &p = chain.points[static_cast<size_t>(k)].point;
       // "Point number %d image %d renumbered image %d x value %lf y value %lf
       // chainlength %d\n"
-      line.assign("Point number ");
-      append_integer(&line, static_cast<long long>(c));
-      line += " image ";
-      append_integer(&line, position);
-      line += " renumbered image ";
-      append_integer(&line, renumbered);
-      line += " x value ";
-      append_fixed(&line, p.x, 6);
-      line += " y value ";
-      append_fixed(&line, p.y, 6);
-      line += " chainlength ";
-      append_integer(&line, length);
-      line += '\n';
-      put_line(line, stdout);
+      put_text(&out, "Point number ");
+      put_integer(&out, static_cast<long long>(c));
+      put_text(&out, " image ");
+      put_integer(&out, position);
+      put_text(&out, " renumbered image ");
+      put_integer(&out, renumbered);
+      put_text(&out, " x value ");
+      put_fixed(&out, p.x, 6);
+      put_text(&out, " y value ");
+      put_fixed(&out, p.y, 6);
+      put_text(&out, " chainlength ");
+      put_integer(&out, length);
+      put_text(&out, "\n");
     }
   }
 }

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "fixed_text.h"
 #include "options.h"
+#include "text_output.h"
 
 int next_divisor(int d) {
   if (d > 5) return d / 2;
@@ -42,20 +42,18 @@ FileHandle open_output(const std::string &name) {
 }
 
 // "mp %d %d %f %f\r\n" in the long form, "mp %d %d %.1f %.1f\r\n" in the
-// short one; `line` is working storage.
-void write_line(FILE *f, bool long_form, long long image, int chain, ImagePoint p,
-                std::string *line) {
+// short one.
+void write_line(TextOutput *out, bool long_form, long long image, int chain, ImagePoint p) {
   int decimals = long_form ? 6 : 1;
-  line->assign("mp ");
-  append_integer(line, image);
-  *line += ' ';
-  append_integer(line, chain);
-  *line += ' ';
-  append_fixed(line, p.x, decimals);
-  *line += ' ';
-  append_fixed(line, p.y, decimals);
-  *line += "\r\n";
-  put_line(*line, f);
+  put_text(out, "mp ");
+  put_integer(out, image);
+  put_text(out, " ");
+  put_integer(out, chain);
+  put_text(out, " ");
+  put_fixed(out, p.x, decimals);
+  put_text(out, " ");
+  put_fixed(out, p.y, decimals);
+  put_text(out, "\r\n");
 }
 
 bool write_single_file(const ChainTable &table, const TrackSettings &settings,
@@ -65,7 +63,7 @@ bool write_single_file(const ChainTable &table, const TrackSettings &settings,
   // Only the plain short form shows the averaged positions; the long form and
   // reversed output show each point as first observed.
   const bool averaged = !settings.longForm && !settings.reverse;
-  std::string line;
+  TextOutput out(file.get());  // flushed before the file is closed
   int n = 0;
   for (const Chain &chain : table.chains) {
     if (static_cast<long long>(chain.points.size()) < settings.minimumChainLength) continue;
@@ -75,7 +73,7 @@ bool write_single_file(const ChainTable &table, const TrackSettings &settings,
       if (averaged) p = ImagePoint{cp.sum.x / cp.count, cp.sum.y / cp.count};
       long long image = output_image_number(settings, chain.firstPosition + static_cast<long long>(k),
                                             settings.reverse);
-      write_line(file.get(), settings.longForm, image, n + 1, p, &line);
+      write_line(&out, settings.longForm, image, n + 1, p);
     }
     ++n;
   }
@@ -123,20 +121,20 @@ bool write_divided_files(ChainTable *table, const TrackSettings &settings,
     file_of.push_back(static_cast<unsigned char>(f));
   }
 
-  std::string line;
   std::string name = output_name + "-";
   for (size_t f = 0; f < divisors.size(); ++f) {
     std::string file_name = name + static_cast<char>('a' + f);
     std::printf("Opening filename %s\n", file_name.c_str());
     FileHandle file = open_output(file_name);
     if (!file) return false;
+    TextOutput out(file.get());  // flushed before the file is closed
     for (const Chain &chain : table->chains) {
       if (static_cast<long long>(chain.points.size()) < settings.minimumChainLength) continue;
       for (size_t k = 0; k < chain.points.size(); ++k) {
         long long p = chain.firstPosition + static_cast<long long>(k);
         if (file_of[static_cast<size_t>(p - first_position)] != f) continue;
-        write_line(file.get(), settings.longForm, output_image_number(settings, p, false),
-                   chain.outputNumber, chain.points[k].point, &line);
+        write_line(&out, settings.longForm, output_image_number(settings, p, false),
+                   chain.outputNumber, chain.points[k].point);
       }
     }
   }
