@@ -396,7 +396,7 @@ struct Position {
 // Points closer than this to the image border are not used.
 constexpr double kMargin = 4.0;
 // Standard deviation of the position noise, pixels.
-constexpr double kNoise = 0.35;
+constexpr double kNoise = 0.30;
 
 // The projection of `p` into camera `c` when the camera sees it: in front of
 // the camera, inside the image, and nothing in between.
