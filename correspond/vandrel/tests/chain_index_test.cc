@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(ChainIndex, HandsOutChainsOfAKeyLowestIndexFirst) {
+TEST(VandrelChainIndex, HandsOutChainsOfAKeyLowestIndexFirst) {
   ChainIndex index;
   clear_chain_index(&index, 4);
   const ChainKey a{{1, 2, 3, 4}};
@@ -27,7 +27,7 @@ TEST(ChainIndex, HandsOutChainsOfAKeyLowestIndexFirst) {
   EXPECT_EQ(take_from_chain_index(&index, a), -1);
 }
 
-TEST(ChainIndex, GrowsPastTheAnnouncedSizeAndIgnoresNotANumber) {
+TEST(VandrelChainIndex, GrowsPastTheAnnouncedSizeAndIgnoresNotANumber) {
   ChainIndex index;
   clear_chain_index(&index, 2);
   for (int c = 0; c < 1000; ++c) add_to_chain_index(&index, ChainKey{{double(c % 10), 0, 0, 0}}, c);

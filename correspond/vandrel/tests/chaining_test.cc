@@ -28,7 +28,7 @@ std::string step(ChainTable *table, long long s, std::vector<Triplet> triplets) 
   return GetCapturedStdout();
 }
 
-TEST(WholePixel, TruncatesTowardZero) {
+TEST(VandrelWholePixel, TruncatesTowardZero) {
   EXPECT_EQ(whole_pixel(10.9), 10.0);
   EXPECT_EQ(whole_pixel(-0.5), 0.0);
   EXPECT_FALSE(std::signbit(whole_pixel(-0.5)));
@@ -36,7 +36,7 @@ TEST(WholePixel, TruncatesTowardZero) {
   EXPECT_EQ(whole_pixel(0.4), 0.0);
 }
 
-TEST(ChainTriplets, NewChainsAndOneExtensionWithRunningSums) {
+TEST(VandrelChainTriplets, NewChainsAndOneExtensionWithRunningSums) {
   ChainTable table;
   EXPECT_EQ(step(&table, 1, {{{10.4, 20.0}, {30.0, 40.0}, {50.0, 60.0}}}), "");
   ASSERT_EQ(table.chains.size(), 1u);
@@ -66,7 +66,7 @@ TEST(ChainTriplets, NewChainsAndOneExtensionWithRunningSums) {
   EXPECT_EQ(c.points[0].sum.x, 10.4);
 }
 
-TEST(ChainTriplets, AnExtendedChainIsNoCandidateAgainInTheSameStep) {
+TEST(VandrelChainTriplets, AnExtendedChainIsNoCandidateAgainInTheSameStep) {
   ChainTable table;
   step(&table, 1, {{{0, 0}, {10, 0}, {20, 0}}});
   std::string out = step(&table, 2, {{{10, 0}, {20, 0}, {30, 0}}, {{10, 0}, {20, 0}, {40, 0}}});
@@ -81,7 +81,7 @@ TEST(ChainTriplets, AnExtendedChainIsNoCandidateAgainInTheSameStep) {
   EXPECT_EQ(table.chains[1].points[2].point.x, 40.0);
 }
 
-TEST(ChainTriplets, TheLowerIndexWinsWhenTwoChainsFit) {
+TEST(VandrelChainTriplets, TheLowerIndexWinsWhenTwoChainsFit) {
   ChainTable table;
   step(&table, 1, {{{0, 0}, {10.2, 0}, {20.1, 0}}, {{5, 5}, {10.7, 0.5}, {20.9, 0.9}}});
   std::string out = step(&table, 2, {{{10.5, 0.1}, {20.5, 0.3}, {30, 0}}});
@@ -104,7 +104,7 @@ TEST(ChainTriplets, TheLowerIndexWinsWhenTwoChainsFit) {
             "Matched entry 1 new index 4\n");
 }
 
-TEST(ChainTriplets, MatchingComparesWholePixelsTruncatedTowardZero) {
+TEST(VandrelChainTriplets, MatchingComparesWholePixelsTruncatedTowardZero) {
   struct Case {
     ImagePoint stored;
     ImagePoint probe;
@@ -131,7 +131,7 @@ TEST(ChainTriplets, MatchingComparesWholePixelsTruncatedTowardZero) {
   EXPECT_EQ(table.chains.size(), 2u);
 }
 
-TEST(ChainTriplets, AClosedChainStaysClosed) {
+TEST(VandrelChainTriplets, AClosedChainStaysClosed) {
   ChainTable table;
   step(&table, 1, {{{0, 0}, {10, 0}, {20, 0}}});
   step(&table, 2, {});  // an empty file closes every open chain
@@ -143,7 +143,7 @@ TEST(ChainTriplets, AClosedChainStaysClosed) {
   EXPECT_EQ(table.chains[1].firstPosition, 3);
 }
 
-TEST(ChainTriplets, NewChainsWaitForTheNextStep) {
+TEST(VandrelChainTriplets, NewChainsWaitForTheNextStep) {
   ChainTable table;
   // The second triplet would continue the first one's chain, but chains
   // started in a step are no candidates in that step.
@@ -151,7 +151,7 @@ TEST(ChainTriplets, NewChainsWaitForTheNextStep) {
   EXPECT_EQ(table.chains.size(), 2u);
 }
 
-TEST(ChainTriplets, ChainsGrowPastAHundredPoints) {
+TEST(VandrelChainTriplets, ChainsGrowPastAHundredPoints) {
   ChainTable table;
   step(&table, 1, {{{0, 0}, {10, 0}, {20, 0}}});
   for (int s = 2; s <= 150; ++s) {
@@ -210,7 +210,7 @@ void plain_step(const std::vector<Triplet> &triplets, std::vector<PlainChain> *c
     if ((*chains)[c].open && !(*chains)[c].extended) (*chains)[c].open = false;
 }
 
-TEST(ChainTriplets, IndexedSearchAgreesWithSearchingEveryChain) {
+TEST(VandrelChainTriplets, IndexedSearchAgreesWithSearchingEveryChain) {
   const unsigned seed = 20240611u;
   std::mt19937 rng(seed);
   // Few distinct whole-pixel values, so that many chains share keys and the
@@ -252,7 +252,7 @@ TEST(ChainTriplets, IndexedSearchAgreesWithSearchingEveryChain) {
   EXPECT_GT(longest, 5u);  // the data did build long chains
 }
 
-TEST(ListChains, EveryPointWithItsRenumberedImage) {
+TEST(VandrelListChains, EveryPointWithItsRenumberedImage) {
   ChainTable table;
   step(&table, 1, {{{1.5, 2.25}, {20, 30}, {40, 50}}});
   step(&table, 2, {{{20, 30}, {40, 50}, {60.125, 70}}});
@@ -273,7 +273,7 @@ TEST(ListChains, EveryPointWithItsRenumberedImage) {
             "chainlength 4\n");
 }
 
-TEST(ChainLengthHistogram, CountsPerLengthInIncreasingOrder) {
+TEST(VandrelChainLengthHistogram, CountsPerLengthInIncreasingOrder) {
   ChainTable table;
   CaptureStdout();
   chain_length_histogram(table);

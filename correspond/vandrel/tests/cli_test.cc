@@ -146,7 +146,7 @@ TEST_F(VandrelCli, RenumberedAndReversedSkippingAShortChain) {
             "mp 10 1 90.1 100.9\r\n");
 }
 
-class AveragedTrack : public VandrelCli {
+class VandrelAveragedTrack : public VandrelCli {
  protected:
   void SetUp() override {
     put("im0.jpg-im1.jpg-im2.jpg.txt", "0.5 0.5 10.4 20.6 30.8 40.2\n");
@@ -169,7 +169,7 @@ class AveragedTrack : public VandrelCli {
       "Histo index 4 entry 1\n";
 };
 
-TEST_F(AveragedTrack, ShortFormShowsTheAveragedPositions) {
+TEST_F(VandrelAveragedTrack, ShortFormShowsTheAveragedPositions) {
   RunResult r = run({"-p", "im", "-o", ".txt", "-s", "0", "-e", "3", "-f", "tracks.txt"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kBanner);
@@ -180,7 +180,7 @@ TEST_F(AveragedTrack, ShortFormShowsTheAveragedPositions) {
             "mp 1 1 0.5 0.5\r\nmp 2 1 10.2 20.3\r\nmp 3 1 30.4 40.1\r\nmp 4 1 50.5 60.5\r\n");
 }
 
-TEST_F(AveragedTrack, AnyFirstCharacterSelectsTheLongForm) {
+TEST_F(VandrelAveragedTrack, AnyFirstCharacterSelectsTheLongForm) {
   RunResult r = run({"-p", "im", "-o", ".txt", "-s", "0", "xb", "-e", "3", "-f", "tracks.txt"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kBanner);
@@ -230,7 +230,7 @@ TEST_F(VandrelCli, ReverseNumberingOverTenImages) {
             "mp 102 1 90.5 5.0\r\nmp 101 1 100.5 5.0\r\n");
 }
 
-class DividedOutput : public VandrelCli {
+class VandrelDividedOutput : public VandrelCli {
  protected:
   // Six images whose positions are renumbered 48, 40, 12, 9, 10, 7.
   RunResult run_divided(const std::string &divide_count) {
@@ -266,7 +266,7 @@ class DividedOutput : public VandrelCli {
   }
 };
 
-TEST_F(DividedOutput, SixteenWritesSixFilesCoarseSpacingFirst) {
+TEST_F(VandrelDividedOutput, SixteenWritesSixFilesCoarseSpacingFirst) {
   RunResult r = run_divided("16");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kBanner);
@@ -284,7 +284,7 @@ TEST_F(DividedOutput, SixteenWritesSixFilesCoarseSpacingFirst) {
   EXPECT_FALSE(exists("out"));
 }
 
-TEST_F(DividedOutput, SevenWritesFourFiles) {
+TEST_F(VandrelDividedOutput, SevenWritesFourFiles) {
   RunResult r = run_divided("7");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, echo(7) + run_lines +
@@ -299,7 +299,7 @@ TEST_F(DividedOutput, SevenWritesFourFiles) {
   EXPECT_FALSE(exists("out-e"));
 }
 
-TEST_F(DividedOutput, OneWritesOneFileWithEveryPoint) {
+TEST_F(VandrelDividedOutput, OneWritesOneFileWithEveryPoint) {
   RunResult r = run_divided("1");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, echo(1) + run_lines + "Opening filename out-a\nHisto index 6 entry 1\n");
@@ -309,7 +309,7 @@ TEST_F(DividedOutput, OneWritesOneFileWithEveryPoint) {
   EXPECT_FALSE(exists("out-b"));
 }
 
-TEST_F(DividedOutput, ANegativeCountWritesNoFile) {
+TEST_F(VandrelDividedOutput, ANegativeCountWritesNoFile) {
   RunResult r = run_divided("-3");
   // -q takes the next argument as its value even though it begins with "-".
   EXPECT_EQ(r.status, 0);
@@ -318,7 +318,7 @@ TEST_F(DividedOutput, ANegativeCountWritesNoFile) {
   EXPECT_FALSE(exists("out-a"));
 }
 
-TEST_F(DividedOutput, MoreThanTwentySixFilesAreRefusedBeforeAnyWork) {
+TEST_F(VandrelDividedOutput, MoreThanTwentySixFilesAreRefusedBeforeAnyWork) {
   RunResult r = run_divided("20971520");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, echo(20971520));

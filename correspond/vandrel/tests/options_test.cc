@@ -28,7 +28,7 @@ Parsed parse(std::vector<std::string> args) {
   return p;
 }
 
-TEST(ParseCommandLine, Defaults) {
+TEST(VandrelParseCommandLine, Defaults) {
   Parsed p = parse({"-s", "2"});
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.out, "Arg count 3\n");
@@ -48,13 +48,13 @@ TEST(ParseCommandLine, Defaults) {
   for (long long p = 0; p < 300; ++p) EXPECT_EQ(renumbered_position(s, p), p);
 }
 
-TEST(ParseCommandLine, TooFewArgumentsPrintNothing) {
+TEST(VandrelParseCommandLine, TooFewArgumentsPrintNothing) {
   Parsed p = parse({"-b"});
   EXPECT_FALSE(p.ok);
   EXPECT_EQ(p.out, "");
 }
 
-TEST(ParseCommandLine, EveryOptionWithItsEcho) {
+TEST(VandrelParseCommandLine, EveryOptionWithItsEcho) {
   Parsed p = parse({"-p", "  pre fix", "-o", ".txt", "-x", "tif f", "-f", "out", "-s", "3", "-e",
                     "+12", "-a", "-7", "-d", "2", "-l", "6", "-q", "16", "-b", "-r"});
   ASSERT_TRUE(p.ok);
@@ -76,7 +76,7 @@ TEST(ParseCommandLine, EveryOptionWithItsEcho) {
   EXPECT_TRUE(s.reverse);
 }
 
-TEST(ParseCommandLine, NewNumbersUpToTheNextOption) {
+TEST(VandrelParseCommandLine, NewNumbersUpToTheNextOption) {
   Parsed p = parse({"-n", "10", "12", "14", "-r"});
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.out,
@@ -93,7 +93,7 @@ TEST(ParseCommandLine, NewNumbersUpToTheNextOption) {
   for (long long q = 4; q < 250; ++q) EXPECT_EQ(renumbered_position(p.settings, q), q);
 }
 
-TEST(ParseCommandLine, NewNumbersBeyondTwoHundredAndUnreadableOnes) {
+TEST(VandrelParseCommandLine, NewNumbersBeyondTwoHundredAndUnreadableOnes) {
   std::vector<std::string> args = {"-n"};
   for (int i = 1; i <= 250; ++i) args.push_back(std::to_string(1000 + i));
   args[5] = "x";  // entry 5 stays 5
@@ -106,7 +106,7 @@ TEST(ParseCommandLine, NewNumbersBeyondTwoHundredAndUnreadableOnes) {
   EXPECT_NE(p.out.find("argument x\nImage number 5 new number 5 argc 6\n"), std::string::npos);
 }
 
-TEST(ParseCommandLine, OnlyTheSecondCharacterCounts) {
+TEST(VandrelParseCommandLine, OnlyTheSecondCharacterCounts) {
   Parsed p = parse({"xb", "+r", "-b"});
   ASSERT_TRUE(p.ok);
   EXPECT_TRUE(p.settings.longForm);
@@ -117,7 +117,7 @@ TEST(ParseCommandLine, OnlyTheSecondCharacterCounts) {
   EXPECT_EQ(p.settings.startNumber, 7);
 }
 
-TEST(ParseCommandLine, WrongLettersMakeTheLineWrong) {
+TEST(VandrelParseCommandLine, WrongLettersMakeTheLineWrong) {
   for (const char *bad : {"-g", "-c", "-t", "-w", "-y", "-z", "-B", "-1", "-", "", "--"}) {
     Parsed p = parse({"-r", bad, "-b"});
     EXPECT_FALSE(p.ok) << "option '" << bad << "'";
@@ -126,7 +126,7 @@ TEST(ParseCommandLine, WrongLettersMakeTheLineWrong) {
   }
 }
 
-TEST(ParseCommandLine, ValueOptionAtTheEnd) {
+TEST(VandrelParseCommandLine, ValueOptionAtTheEnd) {
   for (const char *opt : {"-p", "-o", "-s", "-e", "-f", "-x", "-d", "-n"}) {
     Parsed p = parse({"-b", opt});
     EXPECT_FALSE(p.ok) << opt;
@@ -142,7 +142,7 @@ TEST(ParseCommandLine, ValueOptionAtTheEnd) {
   EXPECT_EQ(p.out, "Arg count 3\nLong form output file\nDivide count 0\n");
 }
 
-TEST(ParseCommandLine, UnreadableValuesKeepTheDefaults) {
+TEST(VandrelParseCommandLine, UnreadableValuesKeepTheDefaults) {
   Parsed p = parse({"-l", "many", "-s", "", "-d", "  12x", "-p", "   ", "-e", "99999999999"});
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.out, "Arg count 11\nMinimum chain length 4\n");
@@ -153,14 +153,14 @@ TEST(ParseCommandLine, UnreadableValuesKeepTheDefaults) {
   EXPECT_EQ(p.settings.endNumber, 2147483647);  // held at the end of the int range
 }
 
-TEST(ParseCommandLine, NewNumbersFollowedByAnOptionSetNothing) {
+TEST(VandrelParseCommandLine, NewNumbersFollowedByAnOptionSetNothing) {
   Parsed p = parse({"-n", "-b"});
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.out, "Arg count 3\nLong form output file\n");
   EXPECT_EQ(renumbered_position(p.settings, 1), 1);
 }
 
-TEST(WriteUsage, SixPieces) {
+TEST(VandrelWriteUsage, SixPieces) {
   char *text = nullptr;
   size_t size = 0;
   FILE *f = open_memstream(&text, &size);

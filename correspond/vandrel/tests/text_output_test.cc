@@ -40,7 +40,7 @@ std::string with_printf(double v, int decimals) {
   return text;
 }
 
-TEST(PutFixed, SpecialValuesAsPrintfWritesThem) {
+TEST(VandrelPutFixed, SpecialValuesAsPrintfWritesThem) {
   const double specials[] = {0.0, -0.0, 0.25, 0.35, 0.05, 10.25, 7.75, -2.5, 0.5, 1.5,
                              5e-7, 1.5e-6, -4.9e-7, 1e300, -1.7976931348623157e308,
                              4.9e-324, std::numeric_limits<double>::infinity(),
@@ -61,7 +61,7 @@ TEST(PutFixed, SpecialValuesAsPrintfWritesThem) {
   EXPECT_EQ(c.text(), expected);
 }
 
-TEST(PutFixed, RandomValuesAsPrintfWritesThem) {
+TEST(VandrelPutFixed, RandomValuesAsPrintfWritesThem) {
   const unsigned seed = 777u;
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> pixels(-5000.0, 5000.0);
@@ -91,7 +91,7 @@ TEST(PutFixed, RandomValuesAsPrintfWritesThem) {
   EXPECT_TRUE(got == expected) << "seed " << seed;
 }
 
-TEST(PutFixed, ValuesOfEveryMagnitudeBelowABillion) {
+TEST(VandrelPutFixed, ValuesOfEveryMagnitudeBelowABillion) {
   // Values from 1e-12 to just below 1e9, with zero to nine decimals, and
   // values a hair away from rounding boundaries.
   const unsigned seed = 99u;
@@ -118,7 +118,7 @@ TEST(PutFixed, ValuesOfEveryMagnitudeBelowABillion) {
   EXPECT_TRUE(got == expected) << "seed " << seed;
 }
 
-TEST(PutText, IntegersAndLongTexts) {
+TEST(VandrelPutText, IntegersAndLongTexts) {
   Captured c;
   std::string big(100000, 'x');
   {

@@ -30,7 +30,7 @@ std::vector<ImagePoint> row(int n, double y) {
   return v;
 }
 
-TEST(NextDivisor, HalvesAboveFiveThenCountsDown) {
+TEST(VandrelNextDivisor, HalvesAboveFiveThenCountsDown) {
   std::vector<int> seq;
   for (int d = 16; d >= 1; d = next_divisor(d)) seq.push_back(d);
   EXPECT_EQ(seq, (std::vector<int>{16, 8, 4, 3, 2, 1}));
@@ -42,7 +42,7 @@ TEST(NextDivisor, HalvesAboveFiveThenCountsDown) {
   EXPECT_EQ(next_divisor(1), 0);
 }
 
-TEST(DividedFileCount, FollowsTheDivisorsAndCapsAtTwentySix) {
+TEST(VandrelDividedFileCount, FollowsTheDivisorsAndCapsAtTwentySix) {
   EXPECT_EQ(divided_file_count(16), 6);
   EXPECT_EQ(divided_file_count(7), 4);
   EXPECT_EQ(divided_file_count(1), 1);
@@ -54,7 +54,7 @@ TEST(DividedFileCount, FollowsTheDivisorsAndCapsAtTwentySix) {
   EXPECT_EQ(divided_file_count(2147483647), 32);
 }
 
-TEST(OutputImageNumber, ReverseMirrorsThePositions) {
+TEST(VandrelOutputImageNumber, ReverseMirrorsThePositions) {
   TrackSettings s;
   s.startNumber = 0;
   s.endNumber = 9;
@@ -69,7 +69,7 @@ TEST(OutputImageNumber, ReverseMirrorsThePositions) {
   EXPECT_EQ(output_image_number(s, 5, false), 505);
 }
 
-class WriteTracks : public testing::Test {
+class VandrelWriteTracks : public testing::Test {
  protected:
   std::string write(int divide_count, const std::string &name = "tracks") {
     CaptureStdout();
@@ -83,7 +83,7 @@ class WriteTracks : public testing::Test {
   bool ok = false;
 };
 
-TEST_F(WriteTracks, ShortChainsAreSkippedWithoutUsingANumber) {
+TEST_F(VandrelWriteTracks, ShortChainsAreSkippedWithoutUsingANumber) {
   table.chains.push_back(make_chain(1, row(3, 1)));
   table.chains.push_back(make_chain(2, row(5, 2)));
   table.chains.push_back(make_chain(3, row(4, 3)));
@@ -95,7 +95,7 @@ TEST_F(WriteTracks, ShortChainsAreSkippedWithoutUsingANumber) {
             "mp 3 2 0.2 3.0\r\nmp 4 2 10.2 3.0\r\nmp 5 2 20.2 3.0\r\nmp 6 2 30.2 3.0\r\n");
 }
 
-TEST_F(WriteTracks, ShortFormAveragesOnlyWithoutReverse) {
+TEST_F(VandrelWriteTracks, ShortFormAveragesOnlyWithoutReverse) {
   Chain c = make_chain(1, {{10.4, 7.75}, {30, 40}, {50, 60}, {70, 80}});
   // 10.4 re-observed once, counted as 10.
   c.points[0].sum = ImagePoint{10.4 + 10, 7.75 + 7};
@@ -118,7 +118,7 @@ TEST_F(WriteTracks, ShortFormAveragesOnlyWithoutReverse) {
             "mp 3 1 50.000000 60.000000\r\nmp 4 1 70.000000 80.000000\r\n");
 }
 
-TEST_F(WriteTracks, DivideCountSixteenSendsEachImageToItsFile) {
+TEST_F(VandrelWriteTracks, DivideCountSixteenSendsEachImageToItsFile) {
   // Positions 1..6 renumbered to 48, 40, 12, 9, 10, 7.
   settings.newNumbers = {0, 48, 40, 12, 9, 10, 7};
   settings.minimumChainLength = 3;
@@ -144,7 +144,7 @@ TEST_F(WriteTracks, DivideCountSixteenSendsEachImageToItsFile) {
   EXPECT_EQ(table.chains[2].outputNumber, 2);
 }
 
-TEST_F(WriteTracks, DividedLongFormAndImagesSharingANumber) {
+TEST_F(VandrelWriteTracks, DividedLongFormAndImagesSharingANumber) {
   // Two positions with the same image number go to the same file; negative
   // numbers and numbers beyond 199 work too.
   settings.newNumbers = {0, 6, 6, -9, 1001};
@@ -158,7 +158,7 @@ TEST_F(WriteTracks, DividedLongFormAndImagesSharingANumber) {
   EXPECT_FALSE(qortest::file_exists(dir.file("tracks-d")));
 }
 
-TEST_F(WriteTracks, NegativeDivideCountNumbersChainsButWritesNothing) {
+TEST_F(VandrelWriteTracks, NegativeDivideCountNumbersChainsButWritesNothing) {
   table.chains.push_back(make_chain(1, row(3, 1)));
   table.chains.push_back(make_chain(1, row(4, 1)));
   EXPECT_EQ(write(-2), "");
@@ -168,7 +168,7 @@ TEST_F(WriteTracks, NegativeDivideCountNumbersChainsButWritesNothing) {
   EXPECT_FALSE(qortest::file_exists(dir.file("tracks-a")));
 }
 
-TEST_F(WriteTracks, UnopenableFileReportsOpenFailed) {
+TEST_F(VandrelWriteTracks, UnopenableFileReportsOpenFailed) {
   table.chains.push_back(make_chain(1, row(4, 1)));
   EXPECT_EQ(write(0, "no/such/dir"), "Open failed\n");
   EXPECT_FALSE(ok);
@@ -177,7 +177,7 @@ TEST_F(WriteTracks, UnopenableFileReportsOpenFailed) {
   EXPECT_FALSE(ok);
 }
 
-TEST_F(WriteTracks, EmptyTableWritesAnEmptyFile) {
+TEST_F(VandrelWriteTracks, EmptyTableWritesAnEmptyFile) {
   write(0);
   EXPECT_TRUE(ok);
   bool exists = false;

@@ -17,7 +17,7 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-TEST(BuildTripletName, JoinsThreeImageNamesAndPostamble) {
+TEST(VandrelBuildTripletName, JoinsThreeImageNamesAndPostamble) {
   TrackSettings s;
   s.preamble = "seq";
   s.postamble = ".txt";
@@ -31,13 +31,13 @@ TEST(BuildTripletName, JoinsThreeImageNamesAndPostamble) {
   EXPECT_EQ(build_triplet_name(s, 0).size(), 3 * (300 + 1 + 1 + 3) + 2u);
 }
 
-TEST(PointDistance, Euclidean) {
+TEST(VandrelPointDistance, Euclidean) {
   EXPECT_EQ(point_distance({0, 0}, {3, 4}), 5.0);
   EXPECT_EQ(point_distance({1, 1}, {1, 1}), 0.0);
   EXPECT_DOUBLE_EQ(point_distance({-1, 2}, {2, -2}), 5.0);
 }
 
-class ReadTriplets : public testing::Test {
+class VandrelReadTriplets : public testing::Test {
  protected:
   // Reads `text` as a triplet file and returns what was printed.
   std::string read(const std::string &text, int minimum_disparity = 5) {
@@ -52,7 +52,7 @@ class ReadTriplets : public testing::Test {
   bool ok = false;
 };
 
-TEST_F(ReadTriplets, DisparityAtTheThresholdDropsTheTriplet) {
+TEST_F(VandrelReadTriplets, DisparityAtTheThresholdDropsTheTriplet) {
   std::string out = read(
       "0 0 3 4 20 20\n"          // first to middle exactly 5: dropped
       "0 0 5.0001 0 20 0\n"      // 5.0001 apart: kept
@@ -66,14 +66,14 @@ TEST_F(ReadTriplets, DisparityAtTheThresholdDropsTheTriplet) {
   EXPECT_EQ(buffer.triplets[0].last.x, 20.0);
 }
 
-TEST_F(ReadTriplets, ThresholdFollowsTheSetting) {
+TEST_F(VandrelReadTriplets, ThresholdFollowsTheSetting) {
   EXPECT_EQ(read("0 0 3 4 20 20\n", 4), "");
   EXPECT_EQ(buffer.triplets.size(), 1u);
   EXPECT_EQ(read("0 0 3 4 20 20\n", 10), "Too small disparity\n");
   EXPECT_EQ(buffer.triplets.size(), 0u);
 }
 
-TEST_F(ReadTriplets, SkipsBlankAndShortLinesAndKeepsFileOrder) {
+TEST_F(VandrelReadTriplets, SkipsBlankAndShortLinesAndKeepsFileOrder) {
   std::string out = read(
       "\n"
       "   \t \n"
@@ -97,13 +97,13 @@ TEST_F(ReadTriplets, SkipsBlankAndShortLinesAndKeepsFileOrder) {
   EXPECT_EQ(buffer.triplets[2].last.y, 300.0);
 }
 
-TEST_F(ReadTriplets, NumbersDoNotRunOnIntoTheNextLine) {
+TEST_F(VandrelReadTriplets, NumbersDoNotRunOnIntoTheNextLine) {
   read("1 2 3\n40 50 60\n70 80 90 100 110 120\n");
   ASSERT_EQ(buffer.triplets.size(), 1u);
   EXPECT_EQ(buffer.triplets[0].first.x, 70.0);
 }
 
-TEST_F(ReadTriplets, ALongLineIsOneTriplet) {
+TEST_F(VandrelReadTriplets, ALongLineIsOneTriplet) {
   // Each number printed with 60 decimals: the line is far longer than 100
   // characters and must still give exactly one triplet.
   std::string digits(60, '3');
@@ -114,7 +114,7 @@ TEST_F(ReadTriplets, ALongLineIsOneTriplet) {
   EXPECT_DOUBLE_EQ(buffer.triplets[1].last.y, 60.333333333333333);
 }
 
-TEST_F(ReadTriplets, NumbersConvertExactlyAsTheCLibraryDoes) {
+TEST_F(VandrelReadTriplets, NumbersConvertExactlyAsTheCLibraryDoes) {
   // Short and long decimals, signs, leading and trailing points, exponents,
   // hexadecimal, huge and tiny values: every one must give strtod's double.
   const unsigned seed = 4242u;
@@ -152,7 +152,7 @@ TEST_F(ReadTriplets, NumbersConvertExactlyAsTheCLibraryDoes) {
   }
 }
 
-TEST_F(ReadTriplets, ManyTripletsInOneFile) {
+TEST_F(VandrelReadTriplets, ManyTripletsInOneFile) {
   std::string text;
   for (int i = 0; i < 5000; ++i)
     text += std::to_string(i) + " 0 " + std::to_string(i) + " 10 " + std::to_string(i) + " 20\n";
@@ -161,7 +161,7 @@ TEST_F(ReadTriplets, ManyTripletsInOneFile) {
   EXPECT_EQ(buffer.triplets[4999].first.x, 4999.0);
 }
 
-TEST_F(ReadTriplets, ReplacesWhatTheBufferHeld) {
+TEST_F(VandrelReadTriplets, ReplacesWhatTheBufferHeld) {
   read("0 0 10 0 20 0\n0 0 10 0 20 0\n");
   EXPECT_EQ(buffer.triplets.size(), 2u);
   read("");
@@ -169,7 +169,7 @@ TEST_F(ReadTriplets, ReplacesWhatTheBufferHeld) {
   EXPECT_EQ(buffer.triplets.size(), 0u);
 }
 
-TEST(ReadTripletsOpen, MissingFileReportsOpenFailed) {
+TEST(VandrelReadTripletsOpen, MissingFileReportsOpenFailed) {
   qortest::TempDir dir;
   TripletBuffer buffer;
   buffer.triplets.push_back(Triplet{{0, 0}, {10, 0}, {20, 0}});
