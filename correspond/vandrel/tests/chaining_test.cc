@@ -28,14 +28,6 @@ std::string step(ChainTable *table, long long s, std::vector<Triplet> triplets) 
   return GetCapturedStdout();
 }
 
-TEST(VandrelWholePixel, TruncatesTowardZero) {
-  EXPECT_EQ(whole_pixel(10.9), 10.0);
-  EXPECT_EQ(whole_pixel(-0.5), 0.0);
-  EXPECT_FALSE(std::signbit(whole_pixel(-0.5)));
-  EXPECT_EQ(whole_pixel(-3.7), -3.0);
-  EXPECT_EQ(whole_pixel(0.4), 0.0);
-}
-
 TEST(VandrelChainTriplets, NewChainsAndOneExtensionWithRunningSums) {
   ChainTable table;
   EXPECT_EQ(step(&table, 1, {{{10.4, 20.0}, {30.0, 40.0}, {50.0, 60.0}}}), "");

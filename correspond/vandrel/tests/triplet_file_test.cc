@@ -31,12 +31,6 @@ TEST(VandrelBuildTripletName, JoinsThreeImageNamesAndPostamble) {
   EXPECT_EQ(build_triplet_name(s, 0).size(), 3 * (300 + 1 + 1 + 3) + 2u);
 }
 
-TEST(VandrelPointDistance, Euclidean) {
-  EXPECT_EQ(point_distance({0, 0}, {3, 4}), 5.0);
-  EXPECT_EQ(point_distance({1, 1}, {1, 1}), 0.0);
-  EXPECT_DOUBLE_EQ(point_distance({-1, 2}, {2, -2}), 5.0);
-}
-
 class VandrelReadTriplets : public testing::Test {
  protected:
   // Reads `text` as a triplet file and returns what was printed.
