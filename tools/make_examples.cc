@@ -131,7 +131,7 @@ Projection project(const Camera &c, Vec3 p) {
 
 // Direction (not of unit length) of the ray through image position (x, y).
 Vec3 ray_direction(const Camera &c, double x, double y) {
-  Vec3 d = scale(c.forward, 1.0);
+  Vec3 d = c.forward;
   d = add(d, scale(c.right, (x - c.cx) / c.focal));
   d = add(d, scale(c.down, (y - c.cy) / c.focal));
   return d;
@@ -524,12 +524,14 @@ std::vector<Camera> scene_cameras() {
           look_at({1.7, 1.7, -1.7}, {-0.3, 1.0, 7.0}, 390.0)};
 }
 
+constexpr int kSequenceViews = 6;
+
 // Six views along a path from left to right, rising a little and turning
 // less than the path bends, so that points at every depth move across the
 // image by more than vandrel's minimum disparity from one view to the next.
 std::vector<Camera> sequence_cameras() {
   std::vector<Camera> cameras;
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kSequenceViews; ++i) {
     Vec3 centre{-2.0 + 0.55 * i, 1.6 + 0.06 * i, -2.6 + 0.25 * i};
     Vec3 target{0.85 * centre.x + 0.3, 1.1, 7.0};
     cameras.push_back(look_at(centre, target, 400.0));
@@ -544,8 +546,8 @@ bool write_sequence(const std::string &folder, Random *r) {
   const std::vector<Camera> cameras = sequence_cameras();
   const size_t views = cameras.size();
   struct PoolPoint {
-    bool seen[6];
-    Position at[6];
+    bool seen[kSequenceViews];
+    Position at[kSequenceViews];
   };
   std::vector<PoolPoint> pool;
   for (size_t k = 0; k < views; ++k) {
