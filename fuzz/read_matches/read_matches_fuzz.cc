@@ -1,19 +1,19 @@
 // libFuzzer target for read_matches: any bytes as a match file. Besides the
 // sanitizers' checks, the hashed numbering of every image must equal the one
 // the linear find_point_index gives.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include "fuzz_support.h"
 
 #include "matchio.h"
 
 namespace {
 
-char g_path[] = "/tmp/fuzz_read_matches.XXXXXX";
-int g_fd = -1;
+std::string g_path;
 
 void check_numbering(const MatchRecord *m, int count) {
   int32_t first_counter = 0, middle_counter = 0, last_counter = 0;
@@ -39,19 +39,16 @@ void check_numbering(const MatchRecord *m, int count) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  g_fd = mkstemp(g_path);
-  if (g_fd < 0) std::abort();
-  std::atexit([] { unlink(g_path); });
+  g_path = fuzz::scratch_path("matches.txt");
   // The reader reports its line count on standard output.
-  if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+  fuzz::silence_stdout();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (ftruncate(g_fd, 0) != 0 || pwrite(g_fd, data, size, 0) != static_cast<ssize_t>(size))
-    std::abort();
+  fuzz::write_scratch(g_path, data, size);
   MatchRecord *records = nullptr;
-  const int count = read_matches(&records, g_path);
+  const int count = read_matches(&records, g_path.c_str());
   if (count > 0) {
     if (!records) std::abort();
     if (count <= 3000) check_numbering(records, count);  // the check is quadratic
