@@ -99,7 +99,9 @@ namespace {
 
 // The writer keeps the library's standard handling of errors (message on
 // standard error, then exit status 1), but first removes the partly written
-// file, so that no truncated JPEG is left behind under the promised name.
+// file, so that no truncated JPEG is left behind under the promised name,
+// and says which file was lost: the library's message (for a full disk,
+// "Output file write error --- out of disk space?") does not name it.
 struct WriterErrorManager {
   jpeg_error_mgr manager;  // first, so the library's pointer is ours too
   const char *name;
@@ -113,6 +115,7 @@ void writer_error_exit(j_common_ptr info) {
   if (error->file) {
     std::fclose(error->file);
     std::remove(error->name);
+    std::fprintf(stderr, "can't write %s\n", error->name);
   }
   std::exit(EXIT_FAILURE);
 }

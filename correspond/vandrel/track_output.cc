@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "options.h"
@@ -41,6 +42,22 @@ FileHandle open_output(const std::string &name) {
   return file;
 }
 
+// Hands the buffered text to the file and closes it. A file that could not
+// be written completely (a full disk, for one) is removed rather than left
+// half-written, and "can't write <name>" is printed: the run then ends with
+// status 1, as for a file that cannot be opened.
+bool close_output(TextOutput *out, FileHandle file, const std::string &name) {
+  flush_text(out);
+  FILE *f = file.release();
+  const bool failed = std::ferror(f) != 0;
+  if (std::fclose(f) != 0 || failed) {
+    std::remove(name.c_str());
+    std::printf("can't write %s\n", name.c_str());
+    return false;
+  }
+  return true;
+}
+
 // "mp %d %d %f %f\r\n" in the long form, "mp %d %d %.1f %.1f\r\n" in the
 // short one.
 void write_line(TextOutput *out, bool long_form, long long image, int chain, ImagePoint p) {
@@ -77,7 +94,7 @@ bool write_single_file(const ChainTable &table, const TrackSettings &settings,
     }
     ++n;
   }
-  return true;
+  return close_output(&out, std::move(file), output_name);
 }
 
 bool write_divided_files(ChainTable *table, const TrackSettings &settings,
@@ -137,6 +154,7 @@ bool write_divided_files(ChainTable *table, const TrackSettings &settings,
                    chain.outputNumber, chain.points[k].point);
       }
     }
+    if (!close_output(&out, std::move(file), file_name)) return false;
   }
   return true;
 }
