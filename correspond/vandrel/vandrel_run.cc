@@ -1,6 +1,7 @@
 #include "vandrel_run.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -55,12 +56,35 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
+namespace {
+
+void report_out_of_memory() {
+  std::fflush(stdout);
+  std::fputs("Out of memory\n", stderr);
+}
+
+// Called by operator new when memory runs out. Ending the run here, rather
+// than by throwing std::bad_alloc, also works when memory is so short that
+// the C++ runtime cannot allocate the exception object itself (it would
+// call std::terminate and abort).
+void out_of_memory() {
+  report_out_of_memory();
+  std::exit(2);
+}
+
+}  // namespace
+
 int run_vandrel(int argc, char **argv) {
+  std::new_handler previous = std::set_new_handler(out_of_memory);
   try {
-    return run(argc, argv);
+    const int status = run(argc, argv);
+    std::set_new_handler(previous);
+    return status;
   } catch (const std::bad_alloc &) {
-    std::fflush(stdout);
-    std::fputs("Out of memory\n", stderr);
+    // Not from operator new (the handler ends the run), but from the
+    // library code that allocates by other means.
+    std::set_new_handler(previous);
+    report_out_of_memory();
     return 2;
   }
 }
