@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "annotate.h"
 #include "estimator.h"
 #include "matchio.h"
 #include "params.h"
@@ -71,10 +72,15 @@ int main(int argc, char **argv) {
   const std::string support_base = std::string(line.matchFile) + ".TM";
   write_support_matches(matches, count, support, support_base.c_str());
 
-  // 12-13. Annotated copies of the first two images.
-  // IMAGE DRAWING goes here: with -i, draw first->middle lines and marks on
-  // the -i image, written as "<i>-<j>.matches.TM.jpg"; with -j, middle->last
-  // on the -j image, written as "<j>-<k>.matches.TM.jpg".
+  // 12-13. Annotated copies of the first two images: on image 1 where each
+  // supported point goes in image 2, on image 2 where it goes in image 3.
+  // The third image only names the second output.
+  if (line.imageFile1)
+    write_annotated_image(line.imageFile1, line.imageFile2, matches, count, support,
+                          &MatchRecord::first, &MatchRecord::middle);
+  if (line.imageFile2)
+    write_annotated_image(line.imageFile2, line.imageFile3, matches, count, support,
+                          &MatchRecord::middle, &MatchRecord::last);
 
   // 14. Release.
   std::free(matches);
