@@ -13,7 +13,10 @@ function(qor_add_test)
   target_compile_definitions(${T_NAME} PRIVATE
     QOR_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tests/data"
     QOR_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
-  gtest_discover_tests(${T_NAME} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} DISCOVERY_TIMEOUT 60)
+  # The program name prefixes every test name, so equal test names in two
+  # programs stay two tests.
+  gtest_discover_tests(${T_NAME} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} DISCOVERY_TIMEOUT 60
+                       TEST_PREFIX "${T_NAME}.")
 endfunction()
 
 # Programs go to build/bin so that command-line tests find them in one place.
