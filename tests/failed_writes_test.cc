@@ -59,6 +59,25 @@ TEST(FailedWrites, OstrelSupportFile) {
   EXPECT_EQ(std::count(tensor.begin(), tensor.end(), '\n'), 9);
 }
 
+// With -i, -j and -k, ostrel then writes two annotated JPEG copies; a full
+// device stops the run in the JPEG library's error path, which names the
+// file and removes it.
+TEST(FailedWrites, OstrelAnnotatedImages) {
+  for (const char *failing : {"view1.jpg-view2.jpg.matches.TM.jpg", "view2.jpg-view3.jpg.matches.TM.jpg"}) {
+    SCOPED_TRACE(failing);
+    TempDir dir;
+    for (const char *name : {"triplets.txt", "view1.jpg", "view2.jpg", "view3.jpg"})
+      copy_file(std::string(QOR_EXAMPLES) + "/scene/" + name, dir.file(name));
+    point_at_full_device(dir, failing);
+    const RunResult r = qortest::run_program(
+        qortest::program_path("ostrel"),
+        {"-f", "triplets.txt", "-n", "20", "-i", "view1.jpg", "-j", "view2.jpg", "-k", "view3.jpg"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(ends_with(r.err, std::string("can't write ") + failing + "\n")) << r.err;
+    EXPECT_FALSE(qortest::file_exists(dir.file(failing)));
+  }
+}
+
 // pelmix writes .filtered, then with -z .L.filtered and .R.filtered.
 TEST(FailedWrites, PelmixEveryOutputFile) {
   for (const char *suffix : {".filtered", ".L.filtered", ".R.filtered"}) {

@@ -29,6 +29,7 @@ class Valgrind : public testing::Test {
     const std::string scene = std::string(QOR_EXAMPLES) + "/scene/";
     copy_file(scene + "triplets.txt", dir_.file("t.txt"));
     copy_file(scene + "pairs.txt", dir_.file("p.txt"));
+    for (const char *image : {"view1.jpg", "view2.jpg"}) copy_file(scene + image, dir_.file(image));
     for (int i = 1; i <= 4; ++i) {
       const std::string name = "img" + std::to_string(i) + ".jpg-img" + std::to_string(i + 1) +
                                ".jpg-img" + std::to_string(i + 2) + ".jpg.txt";
@@ -57,6 +58,9 @@ class Valgrind : public testing::Test {
 TEST_F(Valgrind, Ostrel) {
   expect_clean("ostrel", {"-f", "t.txt", "-n", "200"}, 0);
   expect_clean("ostrel", {"-f", "t.txt", "-n", "100", "-a", "-l", "-s", "0.99"}, 0);
+  // Annotated copies of the first two images (JPEG reading, drawing, writing).
+  expect_clean("ostrel", {"-f", "t.txt", "-n", "50", "-i", "view1.jpg", "-j", "view2.jpg", "-k", "view3.jpg"}, 0);
+  expect_clean("ostrel", {"-f", "t.txt", "-n", "20", "-i", "missing.jpg", "-j", "t.txt"}, 0);
   // With the previous tensor of the first run.
   expect_clean("ostrel", {"-f", "t.txt", "-n", "50", "-t", "t.txt", "-e", "5"}, 0);
   expect_clean("ostrel", {"-f"}, 1);                          // usage
