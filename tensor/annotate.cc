@@ -44,5 +44,5 @@ int write_annotated_image(const char *image_name, const char *partner_name,
   }
   const int status = image_write(out.c_str(), image, 80);
   image_free(image);
-  return status == 1;
+  return status == 1 ? 1 : -1;
 }

@@ -11,8 +11,9 @@
 // quality 80 as "<image_name>-<partner_name>.matches.TM.jpg" (a missing
 // partner name leaves that part empty). Positions are truncated toward zero;
 // a match with an end outside the image is not drawn. An image that cannot
-// be read is reported on standard output and skipped. Returns 1 when the
-// annotated image was written, 0 otherwise.
+// be read is reported on standard output and skipped (returns 0). Returns 1
+// when the annotated image was written and -1 when it could not be written
+// (the writer has said why).
 int write_annotated_image(const char *image_name, const char *partner_name,
                           const MatchRecord *matches, int count, const int32_t *support,
                           MatchPoint MatchRecord::*from, MatchPoint MatchRecord::*to);

@@ -75,12 +75,20 @@ int main(int argc, char **argv) {
   // 12-13. Annotated copies of the first two images: on image 1 where each
   // supported point goes in image 2, on image 2 where it goes in image 3.
   // The third image only names the second output.
+  // An image that cannot be read is skipped; one that cannot be written is
+  // a failed run (status 1), never reported as success.
+  int written = 0;
   if (line.imageFile1)
-    write_annotated_image(line.imageFile1, line.imageFile2, matches, count, support,
-                          &MatchRecord::first, &MatchRecord::middle);
-  if (line.imageFile2)
-    write_annotated_image(line.imageFile2, line.imageFile3, matches, count, support,
-                          &MatchRecord::middle, &MatchRecord::last);
+    written = write_annotated_image(line.imageFile1, line.imageFile2, matches, count, support,
+                                    &MatchRecord::first, &MatchRecord::middle);
+  if (written >= 0 && line.imageFile2)
+    written = write_annotated_image(line.imageFile2, line.imageFile3, matches, count, support,
+                                    &MatchRecord::middle, &MatchRecord::last);
+  if (written < 0) {
+    std::free(matches);
+    std::free(support);
+    return 1;
+  }
 
   // 14. Release.
   std::free(matches);

@@ -161,3 +161,21 @@ TEST(Annotate, OstrelRunDrawsTheSupportOnBothImages) {
   EXPECT_EQ(qortest::read_file(dir.file("view2.jpg-view3.jpg.matches.TM.jpg")),
             qortest::read_file(dir.file("expected2.jpg")));
 }
+
+// An annotated image that cannot be written fails the run instead of ending
+// it with status 0.
+TEST(Annotate, UnwritableImageFailsTheRun) {
+  qortest::TempDir dir;
+  const std::string scene = std::string(QOR_TEST_DATA) + "/../../../examples/scene/";
+  qortest::write_file(dir.file("triplets.txt"), qortest::read_file(scene + "triplets.txt"));
+  qortest::write_file(dir.file("view1.jpg"), qortest::read_file(scene + "view1.jpg"));
+  // The output name puts the image into a folder that does not exist.
+  qortest::RunResult r = qortest::run_program(
+      qortest::program_path("ostrel"),
+      {"-f", "triplets.txt", "-n", "20", "-i", "view1.jpg", "-j", "no/such/folder"}, dir.path());
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("can't open view1.jpg-no/such/folder.matches.TM.jpg\n"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(qortest::file_exists(dir.file("triplets.txt.TM")));
+  EXPECT_TRUE(qortest::file_exists(dir.file("triplets.txt.TM.matches")));
+}
