@@ -39,7 +39,7 @@ ImagePtr read_quietly(const std::string &path, std::string *errors = nullptr) {
 }
 
 // A PNG written with libpng itself, so that the test controls every chunk.
-struct PngSpec {
+struct PngFileParams {
   int width = 1, height = 1;
   int colour_type = PNG_COLOR_TYPE_RGB_ALPHA;
   int depth = 8;
@@ -52,7 +52,7 @@ struct PngSpec {
   std::string samples;  // rows, top first, in the file's own layout
 };
 
-bool write_test_png(const std::string &path, const PngSpec &spec) {
+bool write_test_png(const std::string &path, const PngFileParams &params) {
   FILE *f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -63,21 +63,21 @@ bool write_test_png(const std::string &path, const PngSpec &spec) {
     return false;
   }
   png_init_io(png, f);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.depth, spec.colour_type,
-               spec.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, params.width, params.height, params.depth, params.colour_type,
+               params.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty())
-    png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
-  if (!spec.palette_alpha.empty())
-    png_set_tRNS(png, info, spec.palette_alpha.data(), static_cast<int>(spec.palette_alpha.size()),
+  if (!params.palette.empty())
+    png_set_PLTE(png, info, params.palette.data(), static_cast<int>(params.palette.size()));
+  if (!params.palette_alpha.empty())
+    png_set_tRNS(png, info, params.palette_alpha.data(), static_cast<int>(params.palette_alpha.size()),
                  nullptr);
-  if (spec.background) png_set_bKGD(png, info, &spec.background_colour);
-  if (spec.gamma != 0) png_set_gAMA(png, info, spec.gamma);
+  if (params.background) png_set_bKGD(png, info, &params.background_colour);
+  if (params.gamma != 0) png_set_gAMA(png, info, params.gamma);
   png_write_info(png, info);
-  const size_t row_bytes = spec.samples.size() / spec.height;
-  std::vector<png_bytep> rows(spec.height);
-  for (int y = 0; y < spec.height; ++y)
-    rows[y] = reinterpret_cast<png_bytep>(const_cast<char *>(spec.samples.data())) + y * row_bytes;
+  const size_t row_bytes = params.samples.size() / params.height;
+  std::vector<png_bytep> rows(params.height);
+  for (int y = 0; y < params.height; ++y)
+    rows[y] = reinterpret_cast<png_bytep>(const_cast<char *>(params.samples.data())) + y * row_bytes;
   png_write_image(png, rows.data());
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
@@ -168,15 +168,15 @@ TEST(PngRead, OneBitGrayIsBlackAndWhite) {
 TEST(PngRead, AlphaComposition) {
   TempDir dir;
   const std::string name = dir.file("a.png");
-  PngSpec spec;
-  spec.width = 3;
-  spec.colour_type = PNG_COLOR_TYPE_RGB_ALPHA;
-  spec.samples = std::string("\xc8\x64\x32\x80" "\x0a\x14\x1e\x00" "\x01\x02\x03\xff", 12);
+  PngFileParams params;
+  params.width = 3;
+  params.colour_type = PNG_COLOR_TYPE_RGB_ALPHA;
+  params.samples = std::string("\xc8\x64\x32\x80" "\x0a\x14\x1e\x00" "\x01\x02\x03\xff", 12);
   for (double gamma : {0.0, 0.45455}) {
     SCOPED_TRACE(gamma);
-    spec.gamma = gamma;
-    spec.background = false;
-    ASSERT_TRUE(write_test_png(name, spec));
+    params.gamma = gamma;
+    params.background = false;
+    ASSERT_TRUE(write_test_png(name, params));
     ImagePtr image = read_quietly(name);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->type, QOR_RGB);
@@ -186,11 +186,11 @@ TEST(PngRead, AlphaComposition) {
     EXPECT_EQ(pixels_of(image.get()), expected);
     EXPECT_EQ(expected.substr(0, 3), "\x64\x32\x19");  // 100.4, 50.2, 25.1
 
-    spec.background = true;
-    spec.background_colour.red = 0;
-    spec.background_colour.green = 0;
-    spec.background_colour.blue = 255;
-    ASSERT_TRUE(write_test_png(name, spec));
+    params.background = true;
+    params.background_colour.red = 0;
+    params.background_colour.green = 0;
+    params.background_colour.blue = 255;
+    ASSERT_TRUE(write_test_png(name, params));
     image = read_quietly(name);
     ASSERT_TRUE(image);
     expected = {static_cast<char>(composed(200, 128, 0)), static_cast<char>(composed(100, 128, 0)),
@@ -199,11 +199,11 @@ TEST(PngRead, AlphaComposition) {
   }
 
   // Gray with alpha gives a gray image.
-  spec = PngSpec();
-  spec.width = 2;
-  spec.colour_type = PNG_COLOR_TYPE_GRAY_ALPHA;
-  spec.samples = std::string("\x13\xc8\x50\x00", 4);
-  ASSERT_TRUE(write_test_png(name, spec));
+  params = PngFileParams();
+  params.width = 2;
+  params.colour_type = PNG_COLOR_TYPE_GRAY_ALPHA;
+  params.samples = std::string("\x13\xc8\x50\x00", 4);
+  ASSERT_TRUE(write_test_png(name, params));
   ImagePtr image = read_quietly(name);
   ASSERT_TRUE(image);
   EXPECT_EQ(image->type, QOR_GRAY);
@@ -213,28 +213,28 @@ TEST(PngRead, AlphaComposition) {
 TEST(PngRead, PaletteWithAndWithoutBackground) {
   TempDir dir;
   const std::string name = dir.file("p.png");
-  PngSpec spec;
-  spec.width = 4;
-  spec.colour_type = PNG_COLOR_TYPE_PALETTE;
-  spec.depth = 2;
-  spec.palette = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}, {100, 110, 120}};
-  spec.samples = std::string("\x1b", 1);  // indices 0, 1, 2, 3
-  ASSERT_TRUE(write_test_png(name, spec));
+  PngFileParams params;
+  params.width = 4;
+  params.colour_type = PNG_COLOR_TYPE_PALETTE;
+  params.depth = 2;
+  params.palette = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}, {100, 110, 120}};
+  params.samples = std::string("\x1b", 1);  // indices 0, 1, 2, 3
+  ASSERT_TRUE(write_test_png(name, params));
   ImagePtr image = read_quietly(name);
   ASSERT_TRUE(image);
   EXPECT_EQ(image->type, QOR_RGB);
   EXPECT_EQ(pixels_of(image.get()), "\x0a\x14\x1e\x28\x32\x3c\x46\x50\x5a\x64\x6e\x78");
 
   // Entry 1 fully transparent: black, or the background entry's colour.
-  spec.palette_alpha = {255, 0};
-  ASSERT_TRUE(write_test_png(name, spec));
+  params.palette_alpha = {255, 0};
+  ASSERT_TRUE(write_test_png(name, params));
   image = read_quietly(name);
   ASSERT_TRUE(image);
   EXPECT_EQ(pixels_of(image.get()),
             std::string("\x0a\x14\x1e\0\0\0\x46\x50\x5a\x64\x6e\x78", 12));
-  spec.background = true;
-  spec.background_colour.index = 3;
-  ASSERT_TRUE(write_test_png(name, spec));
+  params.background = true;
+  params.background_colour.index = 3;
+  ASSERT_TRUE(write_test_png(name, params));
   image = read_quietly(name);
   ASSERT_TRUE(image);
   EXPECT_EQ(pixels_of(image.get()), "\x0a\x14\x1e\x64\x6e\x78\x46\x50\x5a\x64\x6e\x78");
@@ -243,12 +243,12 @@ TEST(PngRead, PaletteWithAndWithoutBackground) {
 TEST(PngRead, SixteenBitsKeepTheHighByte) {
   TempDir dir;
   const std::string name = dir.file("s.png");
-  PngSpec spec;
-  spec.width = 2;
-  spec.colour_type = PNG_COLOR_TYPE_RGB;
-  spec.depth = 16;
-  spec.samples = std::string("\x80\xff\x12\x34\x00\xff" "\xff\xff\x7f\x80\x01\x00", 12);
-  ASSERT_TRUE(write_test_png(name, spec));
+  PngFileParams params;
+  params.width = 2;
+  params.colour_type = PNG_COLOR_TYPE_RGB;
+  params.depth = 16;
+  params.samples = std::string("\x80\xff\x12\x34\x00\xff" "\xff\xff\x7f\x80\x01\x00", 12);
+  ASSERT_TRUE(write_test_png(name, params));
   ImagePtr image = read_quietly(name);
   ASSERT_TRUE(image);
   EXPECT_EQ(image->type, QOR_RGB);
@@ -258,16 +258,16 @@ TEST(PngRead, SixteenBitsKeepTheHighByte) {
 TEST(PngRead, InterlacedFileOfEveryPass) {
   TempDir dir;
   const std::string name = dir.file("i.png");
-  PngSpec spec;
-  spec.width = 11;
-  spec.height = 9;
-  spec.colour_type = PNG_COLOR_TYPE_GRAY;
-  spec.interlace = true;
-  for (int i = 0; i < 99; ++i) spec.samples += static_cast<char>(i * 7 + 3);
-  ASSERT_TRUE(write_test_png(name, spec));
+  PngFileParams params;
+  params.width = 11;
+  params.height = 9;
+  params.colour_type = PNG_COLOR_TYPE_GRAY;
+  params.interlace = true;
+  for (int i = 0; i < 99; ++i) params.samples += static_cast<char>(i * 7 + 3);
+  ASSERT_TRUE(write_test_png(name, params));
   ImagePtr image = read_quietly(name);
   ASSERT_TRUE(image);
-  EXPECT_EQ(pixels_of(image.get()), spec.samples);
+  EXPECT_EQ(pixels_of(image.get()), params.samples);
 }
 
 std::string chunk(const char *type, const std::string &body) {
@@ -304,12 +304,12 @@ TEST(PngRead, DamagedAndOversizedFiles) {
   EXPECT_NE(errors.find("libpng error: "), std::string::npos);
 
   // A good file cut short anywhere is refused.
-  PngSpec spec;
-  spec.width = 5;
-  spec.height = 5;
-  spec.colour_type = PNG_COLOR_TYPE_RGB;
-  for (int i = 0; i < 75; ++i) spec.samples += static_cast<char>(i * 31);
-  ASSERT_TRUE(write_test_png(name, spec));
+  PngFileParams params;
+  params.width = 5;
+  params.height = 5;
+  params.colour_type = PNG_COLOR_TYPE_RGB;
+  for (int i = 0; i < 75; ++i) params.samples += static_cast<char>(i * 31);
+  ASSERT_TRUE(write_test_png(name, params));
   const std::string good = read_file(name);
   ASSERT_TRUE(read_quietly(name));
   for (size_t n = 0; n + 12 < good.size(); ++n) {  // the last 12 bytes are IEND
