@@ -133,8 +133,10 @@ QORImage *read_bmp(const char *name) {
   const long long row_bytes = (width * bits + 31) / 32 * 4;
   struct stat st;
   if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
-    long long pos = std::ftell(f);
-    if (pos < 0 || static_cast<long long>(st.st_size) - pos < row_bytes * height) return nullptr;
+    // Compared by division: row_bytes * height can exceed 64 bits.
+    const long long pos = std::ftell(f);
+    const long long remaining = static_cast<long long>(st.st_size) - pos;
+    if (pos < 0 || remaining < 0 || (height > 0 && row_bytes > remaining / height)) return nullptr;
   }
   QORImage *image = image_create(static_cast<int>(width), static_cast<int>(height), QOR_RGB);
   // An image without pixels has no rows to read (and a height of millions
