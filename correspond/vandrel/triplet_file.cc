@@ -56,12 +56,15 @@ const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Converts one number starting at `p` as strtod does and sets *end after it
-// (to `p` when there is none). Plain decimals of at most 15 digits, the
-// common case, are converted here: the digits form an exact integer below
-// 2^53 and the power of ten is exact, so the one division is correctly
-// rounded and gives strtod's result bit for bit. Anything else (exponents,
-// hexadecimal, inf, nan, long digit strings) goes to strtod itself.
+// Converts one number starting at `p` as a "%lf" conversion reads it and
+// sets *end after it (to `p` when there is none). Plain decimals of at most
+// 15 digits, the common case, are converted here: the digits form an exact
+// integer below 2^53 and the power of ten is exact, so the one division is
+// correctly rounded and gives the C library's result bit for bit. Anything
+// else (exponents, hexadecimal, inf, nan, long digit strings) goes to sscanf
+// itself, not to strtod: the two disagree on where some malformed numbers
+// end ("1e" and "0x1p" are one number to "%lf", "0x" none at all, and
+// "nan(12)" stops before the parenthesis).
 double read_number(const char *p, const char **end) {
   const char *start = p;
   while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
@@ -87,9 +90,13 @@ double read_number(const char *p, const char **end) {
   bool plain = count > 0 && count <= 15 && !(*p >= '0' && *p <= '9') && *p != 'e' && *p != 'E' &&
                *p != 'x' && *p != 'X';
   if (!plain) {
-    char *stop = nullptr;
-    double v = std::strtod(start, &stop);
-    *end = stop;
+    double v = 0.0;
+    int used = 0;
+    if (std::sscanf(start, "%lf%n", &v, &used) != 1) {
+      *end = start;
+      return 0.0;
+    }
+    *end = start + used;
     return v;
   }
   *end = p;

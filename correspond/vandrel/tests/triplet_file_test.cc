@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -142,6 +143,38 @@ TEST_F(VandrelReadTriplets, NumbersConvertExactlyAsTheCLibraryDoes) {
     } else {
       EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0)
           << numbers[i] << " seed " << seed << ": " << got << " against " << expected;
+    }
+  }
+}
+
+TEST_F(VandrelReadTriplets, MalformedNumbersReadAsTheSixNumberFormatReadsThem) {
+  // Where the line conversion and strtod part ways: the line conversion takes
+  // a dangling exponent ("1e", "0x1p") as part of its number, refuses "0x"
+  // without hexadecimal digits, and stops a nan before its parenthesised
+  // characters. Every line must give what the six-number format gives.
+  const char *lines[] = {"1e 2 30 4 50 6",        "1e+ 2 30 4 50 6",    "1 2 30 4 50 6e-",
+                         "0x1p 2 30 4 50 6",      "1 2 30 4 50 0x",     "1 2 30 4 50 0xp3",
+                         "1 2 30 4 50 0x.p1",     "nan(12) 2 30 4 50 6", "NAN(abc) 2 30 4 50 6",
+                         "1 2 30 4 50 nan(7)",    "1 2 30 4 50 1e5x",   "1 2 30 4 50 12abc",
+                         "-inf 2 30 4 50 infinity", "1 2 30 4 50 0x1.8p3"};
+  std::string text;
+  std::vector<std::vector<double>> expected;
+  for (const char *line : lines) {
+    text += std::string(line) + "\n";
+    double v[6];
+    if (std::sscanf(line, "%lf %lf %lf %lf %lf %lf\n", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) == 6)
+      expected.emplace_back(v, v + 6);
+  }
+  read(text, -1);
+  ASSERT_EQ(buffer.triplets.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const Triplet &t = buffer.triplets[i];
+    const double got[6] = {t.first.x, t.first.y, t.middle.x, t.middle.y, t.last.x, t.last.y};
+    for (int k = 0; k < 6; ++k) {
+      if (std::isnan(expected[i][static_cast<size_t>(k)]))
+        EXPECT_TRUE(std::isnan(got[k])) << "triplet " << i << " value " << k;
+      else
+        EXPECT_EQ(got[k], expected[i][static_cast<size_t>(k)]) << "triplet " << i << " value " << k;
     }
   }
 }
