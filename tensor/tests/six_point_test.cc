@@ -6,7 +6,9 @@
 #include <cmath>
 #include <limits>
 
+#include "epipoles.h"
 #include "fixed_arrays.h"
+#include "numeric.h"
 #include "scene_fixture.h"
 #include "transfer.h"
 
@@ -169,6 +171,122 @@ TEST(ComputeSixPointTensor, LeavesTheSampleAlone) {
     EXPECT_EQ(copy[r].middle.y, triplets[r].middle.y);
     EXPECT_EQ(copy[r].last.x, triplets[r].last.x);
   }
+}
+
+// The tensor file prints twenty decimals, so the six-point arithmetic is
+// checked bit for bit against a transcription of its steps in the written
+// order (the building blocks normalise_sample, basis_transform, solve_cubic,
+// tensor_from_cameras and denormalise_tensor have tests of their own). In
+// particular c2 and c1 are single left-to-right sums over the six terms of F
+// in their written order, each term contributing its three products in the
+// stated order.
+int reference_six_point(const std::vector<MatchRecord> &sample, TrifocalTensor *out) {
+  std::vector<MatchRecord> copy = sample;
+  NormalisingTransform nf, nm, nl;
+  normalise_sample(copy.data(), static_cast<int>(copy.size()), &nf, &nm, &nl);
+  MatchPoint MatchRecord::*const view[3] = {&MatchRecord::last, &MatchRecord::middle,
+                                            &MatchRecord::first};
+  FixedMatrix<3, 3> to[3], from[3];
+  double x5[3], y5[3], w5[3], x6[3], y6[3], w6[3];
+  for (int v = 0; v < 3; ++v) {
+    basis_transform(copy[0].*view[v], copy[1].*view[v], copy[2].*view[v], copy[3].*view[v],
+                    to[v].get(), from[v].get());
+    double img[2][3];
+    for (int rec = 0; rec < 2; ++rec) {
+      const MatchPoint &p = copy[4 + rec].*view[v];
+      for (int row = 0; row < 3; ++row)
+        img[rec][row] = ((0.0 + to[v][row + 1][1] * p.x) + to[v][row + 1][2] * p.y) +
+                        to[v][row + 1][3] * 1.0;
+    }
+    x5[v] = img[0][0], y5[v] = img[0][1], w5[v] = img[0][2];
+    x6[v] = img[1][0], y6[v] = img[1][1], w6[v] = img[1][2];
+  }
+  double m[3][6];
+  for (int v = 0; v < 3; ++v) {
+    m[v][1] = x5[v] * (w6[v] - y6[v]);
+    m[v][2] = y5[v] * (x6[v] - w6[v]);
+    m[v][3] = w5[v] * (y6[v] - x6[v]);
+    m[v][4] = w6[v] * (y5[v] - x5[v]);
+    m[v][5] = y6[v] * (x5[v] - w5[v]);
+  }
+  FixedMatrix<5, 5> n, e;
+  FixedVector<5> d;
+  for (int a = 1; a <= 5; ++a)
+    for (int b = 1; b <= 5; ++b)
+      n[a][b] = ((0.0 + m[0][a] * m[0][b]) + m[1][a] * m[1][b]) + m[2][a] * m[2][b];
+  int rotations = 0;
+  if (!jacobi(n.get(), 5, d.get(), e.get(), &rotations)) return 0;
+  sort_eigen(d.get(), e.get(), 5);
+  if (std::fabs(d[3]) <= 0.0001) return 0;
+  const double g1 = e[1][4], g2 = e[2][4], g3 = e[3][4], g4 = e[4][4], g5 = e[5][4];
+  const double h1 = e[1][5], h2 = e[2][5], h3 = e[3][5], h4 = e[4][5], h5 = e[5][5];
+  const double c3 = h1 * h2 * h5 + h2 * h3 * h4 + h3 * h4 * h5 - h1 * h3 * h4 - h2 * h3 * h5 -
+                    h2 * h4 * h5;
+  const double c2 = g1 * h2 * h5 + h1 * g2 * h5 + h1 * h2 * g5 + g2 * h3 * h4 + h2 * g3 * h4 +
+                    h2 * h3 * g4 + g3 * h4 * h5 + h3 * g4 * h5 + h3 * h4 * g5 - g1 * h3 * h4 -
+                    h1 * g3 * h4 - h1 * h3 * g4 - g2 * h3 * h5 - h2 * g3 * h5 - h2 * h3 * g5 -
+                    g2 * h4 * h5 - h2 * g4 * h5 - h2 * h4 * g5;
+  const double c1 = h1 * g2 * g5 + g1 * h2 * g5 + g1 * g2 * h5 + h2 * g3 * g4 + g2 * h3 * g4 +
+                    g2 * g3 * h4 + h3 * g4 * g5 + g3 * h4 * g5 + g3 * g4 * h5 - h1 * g3 * g4 -
+                    g1 * h3 * g4 - g1 * g3 * h4 - h2 * g3 * g5 - g2 * h3 * g5 - g2 * g3 * h5 -
+                    h2 * g4 * g5 - g2 * h4 * g5 - g2 * g4 * h5;
+  const double c0 = g1 * g2 * g5 + g2 * g3 * g4 + g3 * g4 * g5 - g1 * g3 * g4 - g2 * g3 * g5 -
+                    g2 * g4 * g5;
+  double lambda, unused2, unused3;
+  solve_cubic(c2 / c3, c1 / c3, c0 / c3, &lambda, &unused2, &unused3);
+  const double t1 = g1 + lambda * h1, t2 = g2 + lambda * h2, t3 = g3 + lambda * h3;
+  const double t4 = g4 + lambda * h4, t5 = g5 + lambda * h5;
+  const double X = (t4 - t5) / (t2 - t3), Y = t4 / (t1 - t3), Z = t5 / (t1 - t2);
+  FixedMatrix<3, 4> camera[3];
+  for (int v = 0; v < 3; ++v) {
+    const double w[4][4] = {{w5[v], 0.0, -x5[v], w5[v] - x5[v]},
+                            {0.0, w5[v], -y5[v], w5[v] - y5[v]},
+                            {X * w6[v], 0.0, -Z * x6[v], w6[v] - x6[v]},
+                            {0.0, Y * w6[v], -Z * y6[v], w6[v] - y6[v]}};
+    FixedMatrix<4, 4> wtw, ev;
+    FixedVector<4> dv;
+    for (int a = 1; a <= 4; ++a)
+      for (int b = 1; b <= 4; ++b) {
+        wtw[a][b] = 0.0;
+        for (int r = 0; r < 4; ++r) wtw[a][b] = wtw[a][b] + w[r][a - 1] * w[r][b - 1];
+      }
+    if (!jacobi(wtw.get(), 4, dv.get(), ev.get(), &rotations)) return 0;
+    sort_eigen(dv.get(), ev.get(), 4);
+    const double reduced[3][4] = {{ev[1][4] / ev[4][4], 0.0, 0.0, 1.0},
+                                  {0.0, ev[2][4] / ev[4][4], 0.0, 1.0},
+                                  {0.0, 0.0, ev[3][4] / ev[4][4], 1.0}};
+    for (int r = 1; r <= 3; ++r)
+      for (int c = 1; c <= 4; ++c)
+        camera[v][r][c] = ((0.0 + from[v][r][1] * reduced[0][c - 1]) +
+                           from[v][r][2] * reduced[1][c - 1]) +
+                          from[v][r][3] * reduced[2][c - 1];
+  }
+  TrifocalTensor t;
+  tensor_from_cameras(camera[0].get(), camera[1].get(), camera[2].get(), &t);
+  denormalise_tensor(&t, nf.factor(), nm.factor(), nl.factor());
+  *out = t;
+  return 1;
+}
+
+TEST(ComputeSixPointTensor, FollowsTheWrittenEvaluationOrderBitForBit) {
+  int compared = 0;
+  for (uint64_t seed = 500; seed < 530; ++seed) {
+    std::vector<MatchRecord> sample = scene::random_scene(seed, 8).triplets;
+    // A little position noise, as in real data.
+    scene::Random rnd(seed);
+    for (MatchRecord &r : sample)
+      for (MatchPoint *p : {&r.first, &r.middle, &r.last}) {
+        p->x += rnd.uniform(-0.5, 0.5);
+        p->y += rnd.uniform(-0.5, 0.5);
+      }
+    TrifocalTensor t{}, expect{};
+    const int status = compute_six_point_tensor(nullptr, sample.data(), 8, &t);
+    ASSERT_EQ(status, reference_six_point(sample, &expect)) << "seed " << seed;
+    if (!status) continue;
+    ++compared;
+    for (int e = 0; e < 27; ++e) EXPECT_EQ(t[e], expect[e]) << "seed " << seed << " entry " << e;
+  }
+  EXPECT_GE(compared, 10);
 }
 
 class SixPointRejection : public ::testing::Test {

@@ -8,6 +8,7 @@
 
 #include "epipoles.h"
 #include "fixed_arrays.h"
+#include "numeric.h"
 #include "scene_fixture.h"
 
 namespace {
@@ -62,6 +63,77 @@ TEST(ProjectiveTransfer, DistancesAndTheirMean) {
   EXPECT_GT(d.d_first, 0.01);
   EXPECT_GT(d.d_middle, 0.01);
   EXPECT_EQ(mean_transfer_distance(d), (d.d_last + d.d_first + d.d_middle) / 3.0);
+}
+
+// The transfer's arithmetic is part of its output (distances are printed and
+// compared with thresholds), so the rows are checked bit for bit against a
+// transcription of the three row forms: relations (0,0), (0,1), (1,0), (1,1)
+// in that order, each sum over i = 0, 1, 2 accumulated left to right and each
+// product evaluated left to right, then N = sum r r^T in row order, jacobi,
+// sort_eigen and the third eigenvector. An algebraically equal rewrite (a
+// hoisted u_m*c_l, another row order) changes the last bits and fails here.
+void reference_projective(const TrifocalTensor &t, const MatchRecord &r, int absent, double *x,
+                          double *y) {
+  const double u[2] = {r.first.x, r.first.y}, c[2] = {r.middle.x, r.middle.y};
+  const double p3[3] = {r.last.x, r.last.y, 1.0};
+  double rows[4][3];
+  for (int n = 0; n < 4; ++n) {
+    const int l = n / 2, m = n % 2;
+    if (absent == 0) {  // first
+      double q = 0.0, k = 0.0;
+      for (int i = 0; i < 3; ++i) q = q + p3[i] * (t(i, l, 2) - c[l] * t(i, 2, 2));
+      for (int i = 0; i < 3; ++i) k = k + p3[i] * (c[l] * t(i, 2, m) - t(i, l, m));
+      rows[n][0] = m == 0 ? q : 0.0;
+      rows[n][1] = m == 1 ? q : 0.0;
+      rows[n][2] = k;
+    } else if (absent == 1) {  // middle
+      double q = 0.0, k = 0.0;
+      for (int i = 0; i < 3; ++i) q = q + p3[i] * (t(i, 2, m) - u[m] * t(i, 2, 2));
+      for (int i = 0; i < 3; ++i) k = k + p3[i] * (u[m] * t(i, l, 2) - t(i, l, m));
+      rows[n][0] = l == 0 ? q : 0.0;
+      rows[n][1] = l == 1 ? q : 0.0;
+      rows[n][2] = k;
+    } else {  // last
+      for (int i = 0; i < 3; ++i)
+        rows[n][i] = ((-t(i, l, m) + u[m] * t(i, l, 2)) + c[l] * t(i, 2, m)) -
+                     (u[m] * c[l]) * t(i, 2, 2);
+    }
+  }
+  FixedMatrix<3, 3> normal, v;
+  FixedVector<3> d;
+  for (int a = 1; a <= 3; ++a)
+    for (int b = 1; b <= 3; ++b) normal[a][b] = 0.0;
+  for (int n = 0; n < 4; ++n)
+    for (int a = 1; a <= 3; ++a)
+      for (int b = 1; b <= 3; ++b) normal[a][b] = normal[a][b] + rows[n][a - 1] * rows[n][b - 1];
+  int rotations = 0;
+  jacobi(normal.get(), 3, d.get(), v.get(), &rotations);
+  sort_eigen(d.get(), v.get(), 3);
+  *x = v[1][3] / v[3][3];
+  *y = v[2][3] / v[3][3];
+}
+
+TEST(ProjectiveTransfer, RowsFollowTheWrittenEvaluationOrderBitForBit) {
+  const scene::Scene s = scene::random_scene(36, 12);
+  TrifocalTensor t = tensor_of(s);
+  // Slightly perturbed positions, so the rows do not vanish exactly.
+  for (int n = 0; n < 12; ++n) {
+    MatchRecord r = s.triplets[n];
+    r.first.x += 0.37, r.middle.y -= 0.21, r.last.x += 0.13;
+    double x, y, ex, ey;
+    transfer_projective(t, -1, -1, r.middle.x, r.middle.y, r.last.x, r.last.y, &x, &y);
+    reference_projective(t, r, 0, &ex, &ey);
+    EXPECT_EQ(x, ex) << n;
+    EXPECT_EQ(y, ey) << n;
+    transfer_projective(t, r.first.x, r.first.y, -1, -1, r.last.x, r.last.y, &x, &y);
+    reference_projective(t, r, 1, &ex, &ey);
+    EXPECT_EQ(x, ex) << n;
+    EXPECT_EQ(y, ey) << n;
+    transfer_projective(t, r.first.x, r.first.y, r.middle.x, r.middle.y, -1, -1, &x, &y);
+    reference_projective(t, r, 2, &ex, &ey);
+    EXPECT_EQ(x, ex) << n;
+    EXPECT_EQ(y, ey) << n;
+  }
 }
 
 // The projective transfer is unchanged when the tensor is multiplied by a
