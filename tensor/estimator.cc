@@ -69,6 +69,16 @@ void draw_sample(const MatchRecord *matches, int count, int sample_size, MatchRe
   }
 }
 
+// End of one sample: takes the counter's value, then increments it; sampling
+// goes on while the value taken was below N. The increment is made only when
+// sampling goes on (the value after the last sample is never used), so the
+// counter cannot overflow when N is the largest int32.
+bool another_sample(int *counter, int samples) {
+  if (*counter >= samples) return false;
+  ++*counter;
+  return true;
+}
+
 void print_assessment(double mean, double maximum) {
   std::printf("\n=== Error assessment ===\n");
   std::printf("Average distance = %lf pixels\n", mean);
@@ -223,7 +233,7 @@ void estimate_tensor(const EstimatorParams &params, const MatchRecord *matches, 
         stop = true;
       }
     }
-  } while (!stop && counter++ < samples);
+  } while (!stop && another_sample(&counter, samples));
   std::free(flags);
 
   // Gather the supporting matches.
