@@ -1,4 +1,6 @@
 // JPEG reading and writing over the IJG library's release-6 interface.
+#include <sys/stat.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +29,13 @@ void reader_error_exit(j_common_ptr info) {
   std::longjmp(reinterpret_cast<ReaderErrorManager *>(info->err)->jump, 1);
 }
 
+// Size of the file behind `file`; -1 when it is not a regular file.
+long long regular_file_size(std::FILE *file) {
+  struct stat st;
+  if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<long long>(st.st_size);
+}
+
 }  // namespace
 
 QORImage *read_jpeg(const char *name) {
@@ -50,6 +59,27 @@ QORImage *read_jpeg(const char *name) {
   jpeg_create_decompress(&info);
   jpeg_stdio_src(&info, file);
   jpeg_read_header(&info, TRUE);
+
+  // A header can promise a picture of up to 65500 x 65500 from a few bytes,
+  // and the library fills whatever data is missing, so such a file would
+  // have a block of gigabytes allocated and written. Every 8 x 8 block of a
+  // Huffman-coded picture (sequential or progressive) costs at least one
+  // bit of the file, so a file with fewer bits than blocks cannot be the
+  // picture it claims and is refused. Damaged or truncated files that hold
+  // that much are still read. Arithmetic coding has no such floor and is not
+  // bounded here.
+  const long long file_size = regular_file_size(file);
+  if (!info.arith_code && file_size >= 0) {
+    unsigned long long blocks = 0;
+    for (int c = 0; c < info.num_components; ++c)
+      blocks += static_cast<unsigned long long>(info.comp_info[c].width_in_blocks) *
+                info.comp_info[c].height_in_blocks;
+    if (blocks > 8ULL * static_cast<unsigned long long>(file_size)) {
+      jpeg_destroy_decompress(&info);
+      std::fclose(file);
+      return nullptr;
+    }
+  }
 
   int type;
   if (info.out_color_space == JCS_GRAYSCALE) {

@@ -191,6 +191,39 @@ TEST(JpegRead, DimensionsBeyondAnIntBlockAreRefused) {
   EXPECT_EQ(read_jpeg(large.c_str()), nullptr);
 }
 
+// A header whose picture the file is far too short to code is refused
+// before the pixel block is allocated: every 8 x 8 block of a Huffman-coded
+// picture costs at least one bit. A truncated file that still holds that
+// much is read, and a large flat picture (a few bits a block) too.
+TEST(JpegRead, HeaderPromisingMoreBlocksThanTheFileHoldsIsRefused) {
+  qortest::TempDir dir;
+  const std::string small = dir.file("small.jpg");
+  encode(small, 8, 8, JCS_GRAYSCALE, 1, std::vector<unsigned char>(8 * 8, 100));
+  std::string bytes = qortest::read_file(small);
+  const size_t sof = frame_header(bytes);
+  ASSERT_NE(sof, std::string::npos);
+  // 40000 x 40000 gray fits an int (1.6e9 bytes) but 25 million blocks
+  // cannot come from a few hundred bytes.
+  bytes[sof + 5] = bytes[sof + 7] = static_cast<char>(40000 >> 8);
+  bytes[sof + 6] = bytes[sof + 8] = static_cast<char>(40000 & 0xFF);
+  const std::string large = dir.file("large.jpg");
+  qortest::write_file(large, bytes);
+  testing::internal::CaptureStderr();
+  QORImage *refused = read_jpeg(large.c_str());
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(refused, nullptr);
+  image_free(refused);
+
+  const std::string flat = dir.file("flat.jpg");
+  encode(flat, 2048, 2048, JCS_GRAYSCALE, 1, std::vector<unsigned char>(2048 * 2048, 77));
+  QORImage *image = read_jpeg(flat.c_str());
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->width, 2048);
+  EXPECT_EQ(image->height, 2048);
+  EXPECT_EQ(image->pixels[2048 * 2048 - 1], 77);
+  image_free(image);
+}
+
 TEST(JpegRead, DamagedFilesNeverCrash) {
   qortest::TempDir dir;
   const std::string good = dir.file("good.jpg");
