@@ -115,6 +115,25 @@ TEST(EstimateTensor, StopEarlyAfterTheSecondSampleWhenAllSupport) {
   });
 }
 
+// A failed sample is not counted. On this exact scene the first sample's
+// tensor is supported by all ten matches (bound 0), the second sample
+// (matches 1, 0, 2, 6, ...) is refused for three nearly collinear basis
+// points in the first image, and the third succeeds: the rule sees counter
+// 1 there and stops. Had the failure been counted, it would report 2. The
+// 19th generator value comes next: three samples of six draws were drawn.
+TEST(EstimateTensor, FailedSampleIsNotCounted) {
+  const std::vector<MatchRecord> matches = scene::random_scene(1, 10).triplets;
+  in_fresh_process([&] {
+    EstimatorParams p;
+    p.stopEarly = 1;
+    p.successProbability = 0.95;
+    const Estimate e = run_estimator(p, matches, 1000);
+    return e.out.find("NEW T: with 10 Matches!\nStopped early samples 1 prob. success "
+                      "0.950000\n") == 0 &&
+           uniform_random() == 0.3822409041277536;
+  });
+}
+
 TEST(SamplesNeeded, Bounds) {
   EXPECT_EQ(samples_needed(0.95f, 6, 1.0f), 0.0f);  // every sample is clean
   EXPECT_EQ(samples_needed(0.95f, 6, 0.0f), -INFINITY);
