@@ -1,10 +1,12 @@
 // libFuzzer target for vandrel's triplet reader: any bytes as a triplet
 // file. Besides the sanitizers' checks, the kept triplets must be exactly
 // those a plain reference reader finds: every line (up to a line feed, and
-// up to a NUL within it) whose text starts with six numbers as strtod reads
-// them, with the same values bit for bit. The minimum disparity is -1 so
+// up to a NUL within it) whose text starts with six numbers as the C
+// library's "%lf" reads them (which differs from strtod on forms such as
+// "3e" or "0x"), with the same values bit for bit. The minimum disparity is -1 so
 // that no parsed triplet is dropped and every number is compared.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -31,10 +33,9 @@ std::vector<Triplet> reference_triplets(const uint8_t *data, size_t size) {
     double v[6];
     int n = 0;
     for (; n < 6; ++n) {
-      char *stop = nullptr;
-      v[n] = std::strtod(p, &stop);
-      if (stop == p) break;
-      p = stop;
+      int used = 0;
+      if (std::sscanf(p, "%lf%n", &v[n], &used) != 1) break;
+      p += used;
     }
     if (n == 6) out.push_back(Triplet{{v[0], v[1]}, {v[2], v[3]}, {v[4], v[5]}});
     start = end + 1;
