@@ -93,18 +93,19 @@ struct FilterWork {
 };
 
 #ifdef __SSE2__
-// Two gradients at once: match a against matches b and b + 1. Every lane
-// performs the same IEEE operations in the same order as `gradient` (packed
+// Two gradients at once: matches b and b + 1 against match a, each as
+// `gradient` with the later match first. Every lane performs the same IEEE
+// operations on the same operands in the same order as `gradient` (packed
 // subtract, multiply, add, square root and divide round exactly as their
 // scalar forms), so the results are identical bit for bit.
 inline __m128d gradient_pair(__m128d adx, __m128d ady, __m128d amx, __m128d amy,
                              const double *dx, const double *dy, const double *mx,
                              const double *my, int b) {
-  const __m128d tx = _mm_sub_pd(_mm_loadu_pd(mx + b), amx);
-  const __m128d ty = _mm_sub_pd(_mm_loadu_pd(my + b), amy);
+  const __m128d tx = _mm_sub_pd(amx, _mm_loadu_pd(mx + b));
+  const __m128d ty = _mm_sub_pd(amy, _mm_loadu_pd(my + b));
   const __m128d spread = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(tx, tx), _mm_mul_pd(ty, ty)));
-  const __m128d ux = _mm_sub_pd(_mm_loadu_pd(dx + b), adx);
-  const __m128d uy = _mm_sub_pd(_mm_loadu_pd(dy + b), ady);
+  const __m128d ux = _mm_sub_pd(adx, _mm_loadu_pd(dx + b));
+  const __m128d uy = _mm_sub_pd(ady, _mm_loadu_pd(dy + b));
   const __m128d apart = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(ux, ux), _mm_mul_pd(uy, uy)));
   // Coincident midpoints: +0.0 in place of the undefined quotient.
   const __m128d same = _mm_cmpeq_pd(spread, _mm_setzero_pd());
@@ -116,8 +117,13 @@ inline __m128d gradient_pair(__m128d adx, __m128d ady, __m128d amx, __m128d amy,
 // evaluated. Each gradient is added to the scores of both matches; the
 // score of match a thus receives its terms for b < a from the earlier rows
 // and those for b > a from its own row, in increasing b overall, which is
-// the order of a sum over all other active matches. When `store` is set
-// (first pass, all matches active) the gradients are kept in the triangle.
+// the order of a sum over all other active matches. The gradient of a pair
+// is G[b][a] = disparity_gradient (b, a), the later match first, so every
+// difference is a's value minus b's. Only NaN coordinates can tell the
+// operand order apart (of two NaN operands the first comes out), and then it
+// keeps each gradient bit for bit equal to disparity_gradient (b, a). When
+// `store` is set (first pass, all matches active) the gradients are kept in
+// the triangle.
 void score_pairs_evaluated(FilterWork &w, bool store) {
   const int c = w.count;
   const double *dx = w.dx.data, *dy = w.dy.data, *mx = w.mx.data, *my = w.my.data;
@@ -142,7 +148,7 @@ void score_pairs_evaluated(FilterWork &w, bool store) {
     }
 #endif
     for (; b < c; ++b) {
-      const double g = gradient(adx, ady, amx, amy, dx[b], dy[b], mx[b], my[b]);
+      const double g = gradient(dx[b], dy[b], mx[b], my[b], adx, ady, amx, amy);
       if (store) row[b - a - 1] = g;
       s += g;
       acc[b] += g;

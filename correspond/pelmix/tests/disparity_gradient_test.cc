@@ -257,6 +257,27 @@ FilterRun reference_filter(const std::vector<MatchRecord> &m, double scale) {
   return r;
 }
 
+TEST(Filter, GradientOperandsInTheOrderOfTheMatrixEntry) {
+  // G[1][0] is disparity_gradient (1, 0), whose differences are match 0's
+  // values minus match 1's. Only NaNs show the order: of two NaN operands a
+  // subtraction returns the first. Match 0 has disparity inf - inf (the
+  // default NaN, sign set), match 1 a NaN read from a file (sign clear), so
+  // the gradient, both scores, the median and the printed "Median" line carry
+  // the sign of match 0's NaN, through the stored and the evaluated path.
+  const std::vector<MatchRecord> m = {pair_match(INFINITY, 0, INFINITY, 0),
+                                      pair_match(NAN, 0, NAN, 0)};
+  const double g = disparity_gradient(m[1], m[0]);
+  ASSERT_TRUE(std::isnan(g));
+  ASSERT_TRUE(std::signbit(g));
+  const FilterRun ref = reference_filter(m, 3.5);
+  ASSERT_EQ(ref.out, "Disparity gradient iteration...\nMedian -nan\n");
+  for (size_t budget : {kGradientStoreBudget, size_t(0)}) {
+    const FilterRun r = run_filter(m, 3.5, budget);
+    EXPECT_EQ(r.out, ref.out);
+    EXPECT_TRUE(same_bits(r.median, g)) << r.out;
+  }
+}
+
 // Noisy matches on a smooth disparity field plus some gross outliers and a
 // few duplicated midpoints.
 std::vector<MatchRecord> noisy_matches(int n, unsigned seed) {
