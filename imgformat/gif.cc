@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "file_bytes.h"
 #include "formats.h"
 
 // ---------------------------------------------------------------------------
@@ -529,12 +530,7 @@ QORImage *decode_gif(const unsigned char *data, size_t size) {
 }
 
 QORImage *read_gif(const char *name) {
-  std::FILE *f = std::fopen(name, "rb");
-  if (!f) return nullptr;
   std::vector<unsigned char> bytes;
-  unsigned char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-  std::fclose(f);
+  if (!read_file_bytes(name, &bytes)) return nullptr;
   return decode_gif(bytes.data(), bytes.size());
 }

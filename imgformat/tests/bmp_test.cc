@@ -7,6 +7,7 @@
 
 #include "cli_util.h"
 #include "formats.h"
+#include "image_test_util.h"
 #include "qorimage.h"
 
 namespace {
@@ -14,16 +15,6 @@ namespace {
 using qortest::read_file;
 using qortest::TempDir;
 using qortest::write_file;
-
-struct ImageDeleter {
-  void operator()(QORImage *image) const { image_free(image); }
-};
-using ImagePtr = std::unique_ptr<QORImage, ImageDeleter>;
-
-std::string pixels_of(const QORImage *image) {
-  return std::string(reinterpret_cast<const char *>(image->pixels),
-                     static_cast<size_t>(image->width) * image->height * image->bytes_per_pixel);
-}
 
 void put16(std::string *s, size_t at, uint32_t v) {
   (*s)[at] = static_cast<char>(v & 0xFF);

@@ -8,6 +8,7 @@
 
 #include "cli_util.h"
 #include "formats.h"
+#include "image_test_util.h"
 #include "qorimage.h"
 
 namespace {
@@ -15,16 +16,6 @@ namespace {
 using qortest::read_file;
 using qortest::TempDir;
 using qortest::write_file;
-
-struct ImageDeleter {
-  void operator()(QORImage *image) const { image_free(image); }
-};
-using ImagePtr = std::unique_ptr<QORImage, ImageDeleter>;
-
-std::string pixels_of(const QORImage *image) {
-  return std::string(reinterpret_cast<const char *>(image->pixels),
-                     static_cast<size_t>(image->width) * image->height * image->bytes_per_pixel);
-}
 
 ImagePtr read_quietly(const std::string &path, std::string *errors = nullptr) {
   testing::internal::CaptureStderr();
