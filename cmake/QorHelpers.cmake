@@ -21,3 +21,25 @@ endfunction()
 
 # Programs go to build/bin so that command-line tests find them in one place.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+# qor_add_library(NAME name SOURCES a.cc ... HEADERS a.h ... [DEPS lib ...] [PRIVATE_DEPS lib ...])
+# A static library of the toolkit's C++ API. Its public headers are installed
+# under include/tarvik/, the library under lib/, and the target joins the
+# exported set that find_package(Tarvik) makes available as Tarvik::<name>.
+include(GNUInstallDirs)
+function(qor_add_library)
+  cmake_parse_arguments(L "" "NAME" "SOURCES;HEADERS;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${L_NAME} STATIC ${L_SOURCES})
+  target_include_directories(${L_NAME} PUBLIC
+    $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/tarvik>)
+  if(L_DEPS)
+    target_link_libraries(${L_NAME} PUBLIC ${L_DEPS})
+  endif()
+  if(L_PRIVATE_DEPS)
+    target_link_libraries(${L_NAME} PRIVATE ${L_PRIVATE_DEPS})
+  endif()
+  add_library(Tarvik::${L_NAME} ALIAS ${L_NAME})
+  install(TARGETS ${L_NAME} EXPORT TarvikTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${L_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tarvik)
+endfunction()
