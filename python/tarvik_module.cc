@@ -1,0 +1,368 @@
+// The Python module `tarvik`: thin bindings of the toolkit's libraries on
+// NumPy float64 arrays. Arrays are copied into the libraries' records, the
+// computations run with the GIL released, and every failure becomes a
+// Python exception, never an exit of the interpreter.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "estimator.h"
+#include "matchio.h"
+#include "qorimage.h"
+#include "status.h"
+#include "tensor_file.h"
+#include "transfer.h"
+#include "trifocal.h"
+#include "version.h"
+
+namespace py = pybind11;
+
+namespace {
+
+using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+// A failed library call on `name` as the Python exception that fits it.
+[[noreturn]] void raise_status(Status status, const std::string &name) {
+  switch (status) {
+    case Status::cannot_open: {
+      // The library's open failed with errno still set: FileNotFoundError,
+      // PermissionError and so on, as Python's own open() raises them.
+      const int error = errno != 0 ? errno : ENOENT;
+      PyErr_SetObject(PyExc_OSError,
+                      py::make_tuple(error, std::strerror(error), name).ptr());
+      throw py::error_already_set();
+    }
+    case Status::cannot_write:
+      PyErr_SetObject(PyExc_OSError, py::make_tuple(EIO, status_text(status), name).ptr());
+      throw py::error_already_set();
+    case Status::out_of_memory:
+      throw std::bad_alloc();
+    default:
+      throw py::value_error(name + ": " + status_text(status));
+  }
+}
+
+// ---- Match arrays ---------------------------------------------------------------
+
+// True when some record has a middle position, i.e. came from a triplet line.
+// A triplet file's blank or short lines give records without one, which keep
+// the absent marker (-1, -1) in the middle columns.
+bool any_triplet(const std::vector<MatchRecord> &records) {
+  for (const MatchRecord &r : records)
+    if (r.middle.index >= 0) return true;
+  return false;
+}
+
+py::array_t<double> matches_to_array(const std::vector<MatchRecord> &records) {
+  const bool triplets = any_triplet(records);
+  const py::ssize_t columns = triplets ? 6 : 4;
+  py::array_t<double> out({static_cast<py::ssize_t>(records.size()), columns});
+  auto v = out.mutable_unchecked<2>();
+  for (size_t i = 0; i < records.size(); ++i) {
+    const MatchRecord &r = records[i];
+    const py::ssize_t n = static_cast<py::ssize_t>(i);
+    v(n, 0) = r.first.x;
+    v(n, 1) = r.first.y;
+    if (triplets) {
+      v(n, 2) = r.middle.x, v(n, 3) = r.middle.y, v(n, 4) = r.last.x, v(n, 5) = r.last.y;
+    } else {
+      v(n, 2) = r.last.x, v(n, 3) = r.last.y;
+    }
+  }
+  return out;
+}
+
+// The records of an (N, 6) triplet or (N, 4) pair array; `need_triplets`
+// refuses pairs. A middle of (-1, -1) is the absent marker. The estimator and
+// the filter do not use the position numbers, which stay 0.
+std::vector<MatchRecord> array_to_matches(const DoubleArray &array, bool need_triplets,
+                                          const char *what) {
+  if (array.ndim() != 2 || (array.shape(1) != 6 && array.shape(1) != 4) ||
+      (need_triplets && array.shape(1) != 6))
+    throw py::value_error(std::string(what) + " must have shape (N, 6)" +
+                          (need_triplets ? "" : " or (N, 4)"));
+  const auto v = array.unchecked<2>();
+  const bool triplets = array.shape(1) == 6;
+  std::vector<MatchRecord> records(static_cast<size_t>(array.shape(0)));
+  for (py::ssize_t n = 0; n < array.shape(0); ++n) {
+    MatchRecord &r = records[static_cast<size_t>(n)];
+    r.first = {v(n, 0), v(n, 1), 0};
+    if (triplets) {
+      r.middle = {v(n, 2), v(n, 3), 0};
+      if (point_absent(r.middle)) r.middle.index = -1;
+      r.last = {v(n, 4), v(n, 5), 0};
+    } else {
+      r.middle = {-1.0, -1.0, -1};
+      r.last = {v(n, 2), v(n, 3), 0};
+    }
+  }
+  return records;
+}
+
+py::array_t<double> read_matches_py(const std::string &path) {
+  std::vector<MatchRecord> records;
+  int lines = -1;
+  Status status;
+  {
+    py::gil_scoped_release release;
+    errno = 0;
+    status = read_matches(path.c_str(), &records, &lines);
+  }
+  if (status != Status::ok) raise_status(status, path);
+  return matches_to_array(records);
+}
+
+void write_matches_py(const std::string &path, const DoubleArray &matches) {
+  const std::vector<MatchRecord> records = array_to_matches(matches, false, "matches");
+  const std::vector<int32_t> all(records.size(), 1);
+  Status status;
+  {
+    py::gil_scoped_release release;
+    errno = 0;
+    status = write_support_matches(records.data(), static_cast<int>(records.size()), all.data(), path);
+  }
+  if (status != Status::ok) raise_status(status, path);
+}
+
+// ---- Images -------------------------------------------------------------------------
+
+struct ImageHolder {
+  QORImage *image = nullptr;
+  ~ImageHolder() {
+    if (image) image_free(image);
+  }
+};
+
+py::array_t<uint8_t> read_image_py(const std::string &path) {
+  ImageHolder held;
+  ImageMessages messages;
+  {
+    py::gil_scoped_release release;
+    held.image = image_read(path.c_str(), &messages);
+  }
+  if (held.image == nullptr) {
+    std::string why = messages.err + messages.out;
+    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+    std::FILE *probe = std::fopen(path.c_str(), "rb");
+    if (probe == nullptr) {
+      const int error = errno;
+      PyErr_SetObject(PyExc_OSError, py::make_tuple(error, std::strerror(error), path).ptr());
+      throw py::error_already_set();
+    }
+    std::fclose(probe);
+    throw py::value_error("cannot read image " + path + (why.empty() ? "" : ": " + why));
+  }
+  const QORImage *im = held.image;
+  if (im->type == QOR_GRAY) {
+    py::array_t<uint8_t> out({im->height, im->width});
+    std::memcpy(out.mutable_data(), im->pixels, static_cast<size_t>(im->width) * im->height);
+    return out;
+  }
+  py::array_t<uint8_t> out({im->height, im->width, 3});
+  std::memcpy(out.mutable_data(), im->pixels, static_cast<size_t>(im->width) * im->height * 3);
+  return out;
+}
+
+void write_image_py(const std::string &path, const py::array &array, int quality) {
+  const auto pixels = py::array_t<uint8_t, py::array::c_style | py::array::forcecast>::ensure(array);
+  if (!pixels || !(pixels.ndim() == 2 || (pixels.ndim() == 3 && pixels.shape(2) == 3)))
+    throw py::value_error("image must be a uint8 array of shape (H, W) or (H, W, 3)");
+  if (pixels.shape(0) < 1 || pixels.shape(1) < 1 || pixels.shape(0) > (1 << 20) ||
+      pixels.shape(1) > (1 << 20))
+    throw py::value_error("image size out of range");
+  ImageHolder held;
+  const int height = static_cast<int>(pixels.shape(0));
+  const int width = static_cast<int>(pixels.shape(1));
+  held.image = image_create(width, height, pixels.ndim() == 2 ? QOR_GRAY : QOR_RGB);
+  if (held.image == nullptr) throw std::bad_alloc();
+  std::memcpy(held.image->pixels, pixels.data(),
+              static_cast<size_t>(width) * height * (pixels.ndim() == 2 ? 1 : 3));
+  ImageMessages messages;
+  Status status;
+  {
+    py::gil_scoped_release release;
+    errno = 0;
+    status = image_write(path.c_str(), held.image, quality, &messages);
+  }
+  if (status == Status::invalid_argument)
+    throw py::value_error("cannot write " + path + ": " + messages.err + messages.out);
+  if (status != Status::ok) raise_status(status, path);
+}
+
+
+// ---- Tensors ------------------------------------------------------------------------
+
+TrifocalTensor array_to_tensor(const DoubleArray &array) {
+  if (array.size() != 27 || !(array.ndim() == 1 || (array.ndim() == 3 && array.shape(0) == 3 &&
+                                                    array.shape(1) == 3)))
+    throw py::value_error("tensor must have 27 entries, shape (27,) or (3, 3, 3)");
+  TrifocalTensor t{};
+  const double *v = array.data();
+  for (int e = 0; e < 27; ++e) {
+    if (!std::isfinite(v[e])) throw py::value_error("tensor entries must be finite");
+    t.entry[e] = v[e];
+  }
+  return t;
+}
+
+py::array_t<double> tensor_to_array(const TrifocalTensor &t) {
+  py::array_t<double> out(27);
+  std::memcpy(out.mutable_data(), t.entry, sizeof t.entry);
+  return out;
+}
+
+void write_tensor_py(const std::string &base, const DoubleArray &tensor) {
+  const TrifocalTensor t = array_to_tensor(tensor);
+  const std::string path = base + ".TM";
+  errno = 0;
+  const Status status = write_tensor(t, path);
+  if (status != Status::ok) raise_status(status, path);
+}
+
+py::array_t<double> read_tensor_py(const std::string &base) {
+  const std::string path = base + ".TM";
+  TrifocalTensor t{};
+  int numbers = 0;
+  errno = 0;
+  const Status status = read_tensor(&t, path, &numbers);
+  if (status == Status::too_few)
+    throw py::value_error(path + ": only " + std::to_string(numbers) + " of the 27 tensor numbers");
+  if (status == Status::bad_input)
+    throw py::value_error(path + ": number " + std::to_string(numbers + 1) + " is not a number");
+  if (status != Status::ok) raise_status(status, path);
+  return tensor_to_array(t);
+}
+
+py::array_t<double> transfer_distances_py(const DoubleArray &tensor, const DoubleArray &matches,
+                                          bool affine) {
+  const TrifocalTensor t = array_to_tensor(tensor);
+  const std::vector<MatchRecord> records = array_to_matches(matches, true, "matches");
+  const TensorMethod method = affine ? TensorMethod::affine : TensorMethod::six_point;
+  py::array_t<double> out({static_cast<py::ssize_t>(records.size()), py::ssize_t(3)});
+  double *d = out.mutable_data();
+  {
+    py::gil_scoped_release release;
+    for (size_t n = 0; n < records.size(); ++n) {
+      const TransferDistances td = transfer_distances(method, t, records[n]);
+      d[3 * n] = td.d_last, d[3 * n + 1] = td.d_first, d[3 * n + 2] = td.d_middle;
+    }
+  }
+  return out;
+}
+
+// ---- Estimation ---------------------------------------------------------------------
+
+struct EstimationResult {
+  py::array_t<double> tensor;
+  py::array_t<bool> inliers;
+  double mean_error = 0.0;
+  double max_error = 0.0;
+  long long samples = 0;
+  std::vector<std::pair<double, int>> new_best;
+  py::object cameras = py::none();
+  py::object points = py::none();
+  py::object reprojection_errors = py::none();
+};
+
+EstimationResult estimate_tensor_py(const DoubleArray &matches, int samples, double distance,
+                                    bool affine, const std::string &scoring, bool refit,
+                                    py::object stop_early, bool refine, bool robust, int threads) {
+  std::vector<MatchRecord> records = array_to_matches(matches, true, "matches");
+  EstimatorOptions options;
+  options.rule.method = affine ? TensorMethod::affine : TensorMethod::six_point;
+  options.sample_size = affine ? 4 : 6;
+  if (scoring == "count")
+    options.rule.scoring = Scoring::count;
+  else if (scoring == "l2")
+    options.rule.scoring = Scoring::l2;
+  else
+    throw py::value_error("scoring must be \"count\" or \"l2\"");
+  if (!(distance == distance)) throw py::value_error("distance must not be NaN");
+  options.rule.distance = distance;
+  options.samples = samples;
+  options.refit = refit;
+  if (!stop_early.is_none()) {
+    options.stop_early = true;
+    options.success_probability = stop_early.cast<double>();
+  }
+  if (threads < 0) throw py::value_error("threads must be 0 (all cores) or positive");
+  if (refine || robust) throw py::value_error("refine and robust are not available in this build");
+  const int count = static_cast<int>(records.size());
+  if (count < options.sample_size)
+    throw py::value_error("estimate_tensor needs at least " + std::to_string(options.sample_size) +
+                          " matches, got " + std::to_string(count));
+  std::vector<int32_t> support(records.size(), 0);
+  EstimationReport report;
+  {
+    py::gil_scoped_release release;
+    report = estimate_tensor(options, records.data(), count, support.data());
+  }
+  if (report.status == Status::numeric_failure)
+    throw std::runtime_error(std::string("numerical failure: ") +
+                             (report.failure_message ? report.failure_message : ""));
+  if (report.status != Status::ok) raise_status(report.status, "estimate_tensor");
+  EstimationResult result;
+  result.tensor = tensor_to_array(report.tensor);
+  result.inliers = py::array_t<bool>(static_cast<py::ssize_t>(count));
+  bool *flags = result.inliers.mutable_data();
+  for (int n = 0; n < count; ++n) flags[n] = support[static_cast<size_t>(n)] != 0;
+  result.mean_error = report.refit.mean;
+  result.max_error = report.refit.maximum;
+  result.samples = report.samples_drawn;
+  for (const BestEvent &e : report.best_events) result.new_best.emplace_back(e.score, e.count);
+  return result;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(tarvik, m) {
+  m.doc() = "Trifocal tensor estimation, disparity-gradient filtering, track chaining and image "
+            "files of the TARVIK toolkit, on NumPy arrays.";
+  m.attr("__version__") = kTarvikVersion;
+
+  m.def("read_matches", &read_matches_py, py::arg("path"),
+        "Reads a match file: an (N, 6) float64 array for a triplet file (x1 y1 x2 y2 x3 y3 of\n"
+        "the first, middle and last image), (N, 4) for a pair file, one row per line, as the\n"
+        "programs read it (a short line keeps the values of the line before).");
+  m.def("write_matches", &write_matches_py, py::arg("path"), py::arg("matches"),
+        "Writes an (N, 6) or (N, 4) array as a match file with six decimals.");
+  py::class_<EstimationResult>(m, "EstimationResult",
+                               "Result of estimate_tensor; the fields of ostrel's run.")
+      .def_readonly("tensor", &EstimationResult::tensor, "(27,) tensor, entry T(i, j, k) at 9i + 3j + k")
+      .def_readonly("inliers", &EstimationResult::inliers, "(N,) bool support flags")
+      .def_readonly("mean_error", &EstimationResult::mean_error, "final assessment: mean transfer distance")
+      .def_readonly("max_error", &EstimationResult::max_error, "final assessment: largest transfer distance")
+      .def_readonly("samples", &EstimationResult::samples, "samples drawn")
+      .def_readonly("new_best", &EstimationResult::new_best, "(score, count) of each new best tensor")
+      .def_readonly("cameras", &EstimationResult::cameras, "(3, 3, 4) cameras with refine or robust")
+      .def_readonly("points", &EstimationResult::points, "(M, 3) scene points with refine or robust")
+      .def_readonly("reprojection_errors", &EstimationResult::reprojection_errors,
+                    "(M, 3) reprojection errors with refine or robust");
+  m.def("estimate_tensor", &estimate_tensor_py, py::arg("matches"), py::kw_only(),
+        py::arg("samples") = 1000, py::arg("distance") = 1.0, py::arg("affine") = false,
+        py::arg("scoring") = "count", py::arg("refit") = true, py::arg("stop_early") = py::none(),
+        py::arg("refine") = false, py::arg("robust") = false, py::arg("threads") = 0,
+        "Estimates the trifocal tensor of (N, 6) triplets by random sampling, exactly as\n"
+        "ostrel does with the same options: samples is -n, distance -d, affine -a,\n"
+        "scoring \"count\" or \"l2\" (-c / -l), refit=False is -m, stop_early=p is -s p,\n"
+        "refine -g, robust -r, threads -p (0: all cores).");
+  m.def("write_tensor", &write_tensor_py, py::arg("base"), py::arg("tensor"),
+        "Writes base + \".TM\" as ostrel writes its tensor file.");
+  m.def("read_tensor", &read_tensor_py, py::arg("base"), "Reads base + \".TM\": a (27,) array.");
+  m.def("transfer_distances", &transfer_distances_py, py::arg("tensor"), py::arg("matches"),
+        py::arg("affine") = false,
+        "(N, 3) transfer distances d_last, d_first, d_middle of each triplet under the tensor.");
+  m.def("read_image", &read_image_py, py::arg("path"),
+        "Reads an image file by its extension: a uint8 array (H, W) for gray images,\n"
+        "(H, W, 3) for colour images.");
+  m.def("write_image", &write_image_py, py::arg("path"), py::arg("array"), py::arg("quality") = 80,
+        "Writes a uint8 (H, W) or (H, W, 3) array, the format chosen by the extension;\n"
+        "`quality` is the JPEG quality.");
+}

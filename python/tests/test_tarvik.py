@@ -1,0 +1,172 @@
+"""The Python module against the programs: same records, same decisions, same
+bytes; every failure an exception."""
+import gc
+import os
+import shutil
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import tarvik
+from conftest import run_program
+
+
+def scene_copy(examples, tmp_path, name="triplets.txt"):
+    shutil.copy(examples / "scene" / name, tmp_path / name)
+    return tmp_path / name
+
+
+def random_triplets(rng, n, outliers=0.3):
+    """Triplets of random 3-D points seen by three cameras, with noise and outliers."""
+    pts = np.c_[rng.uniform(-1, 1, (n, 2)), rng.uniform(4, 6, n), np.ones(n)]
+    cams = []
+    for shift, turn in ((-0.3, -0.05), (0.0, 0.0), (0.3, 0.05)):
+        c, s = np.cos(turn), np.sin(turn)
+        rt = np.array([[c, 0, s, shift], [0, 1, 0, 0.1 * shift], [-s, 0, c, 0]])
+        cams.append(np.diag([500.0, 500.0, 1.0]) @ rt)
+    cols = []
+    for P in cams:
+        x = pts @ P.T
+        cols.append(x[:, :2] / x[:, 2:3] + np.array([320.0, 240.0]))
+    m = np.hstack(cols) + rng.normal(0, 0.3, (n, 6))
+    bad = rng.random(n) < outliers
+    m[bad] = rng.uniform(0, 640, (bad.sum(), 6))
+    return m
+
+
+def test_read_matches_gives_the_records_of_the_file(examples, tmp_path):
+    m = tarvik.read_matches(str(examples / "scene" / "triplets.txt"))
+    assert m.shape == (300, 6) and m.dtype == np.float64
+    first = (examples / "scene" / "triplets.txt").read_text().splitlines()[0].split()
+    assert np.array_equal(m[0], np.array(first, dtype=float))
+    p = tarvik.read_matches(str(examples / "scene" / "pairs.txt"))
+    assert p.shape == (260, 4)
+    # A short line keeps the values of the line before; a blank line is a record.
+    (tmp_path / "short.txt").write_text("1 2 3 4 5 6\n7 8\n\n")
+    s = tarvik.read_matches(str(tmp_path / "short.txt"))
+    assert s.shape == (3, 6)
+    assert list(s[1]) == [7, 8, -1, -1, 3, 4]   # a pair record: no middle
+    tarvik.write_matches(str(tmp_path / "out.txt"), m[:5])
+    assert np.allclose(tarvik.read_matches(str(tmp_path / "out.txt")), m[:5], atol=5e-7)
+
+
+@pytest.mark.parametrize("args,kw", [
+    (["-n", "100"], dict(samples=100)),
+    (["-n", "200", "-d", "2", "-l"], dict(samples=200, distance=2.0, scoring="l2")),
+    (["-n", "150", "-a", "-m"], dict(samples=150, affine=True, refit=False)),
+    (["-n", "400", "-s", "0.99"], dict(samples=400, stop_early=0.99)),
+])
+def test_estimate_tensor_is_ostrel(examples, tmp_path, args, kw):
+    f = scene_copy(examples, tmp_path)
+    status, out, _ = run_program("ostrel", ["-f", f.name] + args, tmp_path)
+    assert status == 0
+    r = tarvik.estimate_tensor(tarvik.read_matches(str(f)), **kw)
+    # The same tensor file, byte for byte, and the same support file.
+    tarvik.write_tensor(str(tmp_path / "py"), r.tensor)
+    assert (tmp_path / "py.TM").read_bytes() == (tmp_path / (f.name + ".TM")).read_bytes()
+    tarvik.write_matches(str(tmp_path / "support.txt"), tarvik.read_matches(str(f))[r.inliers])
+    assert (tmp_path / "support.txt").read_bytes() == \
+        (tmp_path / (f.name + ".TM.matches")).read_bytes()
+    assert out.count(b"NEW T") == len(r.new_best)
+    assert f"Average distance = {r.mean_error:f} pixels".encode() in out
+    assert np.array_equal(tarvik.read_tensor(str(tmp_path / "py")), r.tensor)
+
+
+def test_estimate_on_random_scenes_repeats_and_transfers(tmp_path):
+    rng = np.random.default_rng(7)
+    m = random_triplets(rng, 400)
+    a = tarvik.estimate_tensor(m, samples=60)
+    b = tarvik.estimate_tensor(m, samples=60)
+    assert np.array_equal(a.tensor, b.tensor) and np.array_equal(a.inliers, b.inliers)
+    d = tarvik.transfer_distances(a.tensor, m)
+    assert d.shape == (400, 3)
+    # The support flags are exactly the triplets with all three distances below -d.
+    assert np.array_equal((d < 1.0).all(axis=1), a.inliers)
+    np.savetxt(tmp_path / "r.txt", m, fmt="%.6f")
+    status, _, _ = run_program("ostrel", ["-f", "r.txt", "-n", "60"], tmp_path)
+    assert status == 0
+    flags = tarvik.estimate_tensor(tarvik.read_matches(str(tmp_path / "r.txt")), samples=60)
+    tarvik.write_tensor(str(tmp_path / "q"), flags.tensor)
+    assert (tmp_path / "q.TM").read_bytes() == (tmp_path / "r.txt.TM").read_bytes()
+
+
+def test_bad_input_raises(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        tarvik.read_matches(str(tmp_path / "missing.txt"))
+    with pytest.raises(FileNotFoundError):
+        tarvik.read_tensor(str(tmp_path / "missing"))
+    with pytest.raises(FileNotFoundError):
+        tarvik.read_image(str(tmp_path / "missing.jpg"))
+    with pytest.raises(OSError):
+        tarvik.write_tensor(str(tmp_path / "no" / "such"), np.zeros(27))
+    with pytest.raises(ValueError):
+        tarvik.estimate_tensor(np.zeros((10, 5)))
+    with pytest.raises(ValueError):
+        tarvik.estimate_tensor(np.zeros((3, 6)))          # fewer than a sample
+    with pytest.raises(ValueError):
+        tarvik.estimate_tensor(np.zeros((30, 6)), scoring="median")
+    with pytest.raises(ValueError):
+        tarvik.transfer_distances(np.full(27, np.nan), np.zeros((2, 6)))
+    with pytest.raises(ValueError):
+        tarvik.write_tensor(str(tmp_path / "t"), np.zeros(26))
+    (tmp_path / "bad.TM").write_text("1 2 3\n")
+    with pytest.raises(ValueError, match="only 3 of the 27"):
+        tarvik.read_tensor(str(tmp_path / "bad"))
+    (tmp_path / "junk.jpg").write_bytes(b"not a jpeg at all")
+    with pytest.raises(ValueError):
+        tarvik.read_image(str(tmp_path / "junk.jpg"))
+    with pytest.raises(ValueError):
+        tarvik.write_image(str(tmp_path / "x.png"), np.zeros((4, 4, 2), np.uint8))
+
+
+def test_images_round_trip(examples, tmp_path):
+    im = tarvik.read_image(str(examples / "scene" / "view1.jpg"))
+    assert im.dtype == np.uint8 and im.ndim in (2, 3)
+    for ext in ("png", "ppm", "bmp"):
+        path = str(tmp_path / ("c." + ext))
+        tarvik.write_image(path, im)
+        assert np.array_equal(tarvik.read_image(path), im)
+    gray = (np.arange(12 * 7) % 256).astype(np.uint8).reshape(7, 12)
+    tarvik.write_image(str(tmp_path / "g.pgm"), gray)
+    assert np.array_equal(tarvik.read_image(str(tmp_path / "g.pgm")), gray)
+    tarvik.write_image(str(tmp_path / "g.jpg"), gray, quality=95)
+    assert np.abs(tarvik.read_image(str(tmp_path / "g.jpg")).astype(int) - gray).max() < 40
+
+
+def test_gil_is_released():
+    rng = np.random.default_rng(3)
+    m = random_triplets(rng, 3000, outliers=0.5)
+    kw = dict(samples=150, threads=1)
+    start = time.perf_counter()
+    tarvik.estimate_tensor(m, **kw)
+    one = time.perf_counter() - start
+    threads = [threading.Thread(target=tarvik.estimate_tensor, args=(m,), kwargs=kw) for _ in range(2)]
+    start = time.perf_counter()
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    two = time.perf_counter() - start
+    if (os.cpu_count() or 1) >= 2:
+        assert two < 1.7 * one, (one, two)
+
+
+def test_no_leak_over_many_calls():
+    rng = np.random.default_rng(5)
+    m = random_triplets(rng, 200)
+
+    def rss_kb():
+        with open("/proc/self/statm") as f:
+            return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+
+    for _ in range(20):
+        tarvik.estimate_tensor(m, samples=10)
+    gc.collect()
+    before = rss_kb()
+    for _ in range(400):
+        tarvik.estimate_tensor(m, samples=10)
+        tarvik.transfer_distances(np.ones(27), m)
+    gc.collect()
+    assert rss_kb() - before < 4096
