@@ -123,7 +123,10 @@ def reprojection_errors(cameras, xy):
         return np.full(len(cameras), np.inf)
     r, q = _residuals(cameras, xy, point)
     errors = np.hypot(r[0::2], r[1::2])
-    errors[q[:, 2] * np.sign(q[0, 2]) <= 0.0] = np.inf  # not on one side of every camera
+    # The camera files scale each matrix so that its third row gives the
+    # depth (positive in front); a point behind a camera is no scene point of it.
+    front = q[:, 2] > 0.0
+    errors[~front] = np.inf
     return errors
 
 
@@ -145,6 +148,38 @@ class Parser(argparse.ArgumentParser):
         self.print_usage(sys.stderr)
         sys.stderr.write("%s: error: %s\n" % (self.prog, message))
         sys.exit(1)
+
+
+def read_tracks(name):
+    """The tracks of a file of "mp image chain x y" lines: {chain: [(image, x, y), ...]}
+    in file order."""
+    tracks = {}
+    with open(name) as f:
+        for number, line in enumerate(f, 1):
+            fields = line.split()
+            if not fields:
+                continue
+            if len(fields) != 5 or fields[0] != "mp":
+                raise ValueError("%s:%d: not an mp line: %r" % (name, number, line))
+            tracks.setdefault(int(fields[2]), []).append((int(fields[1]), float(fields[3]), float(fields[4])))
+    return tracks
+
+
+def track_errors(cameras, tracks, min_length=4):
+    """For each track of at least min_length points: its largest reprojection
+    error over the frames it visits. `cameras` maps an image number to its
+    3 x 4 matrix; a track through an image without a camera counts as wrong."""
+    errors = []
+    for points in tracks.values():
+        if len(points) < min_length:
+            continue
+        if any(image not in cameras for image, _, _ in points):
+            errors.append(np.inf)
+            continue
+        p = np.array([cameras[image] for image, _, _ in points])
+        xy = np.array([(x, y) for _, x, y in points])
+        errors.append(reprojection_errors(p, xy).max())
+    return np.array(errors)
 
 
 def main(argv):
