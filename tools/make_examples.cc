@@ -22,6 +22,11 @@
 // and the numbers are printed with two decimals.
 //
 // Usage: make_examples [output folder]   (default "examples")
+//        make_examples --frames folder
+// The second form renders a test sequence for the workflow instead: twelve
+// 480 x 360 views frame1.jpg .. frame12.jpg of a camera moving along a path
+// through the scene, and cameras.txt with one line per frame, the 12 entries
+// of its 3 x 4 camera matrix row by row.
 
 #include <sys/stat.h>
 
@@ -603,9 +608,51 @@ std::string camera_lines(const std::vector<Camera> &cameras) {
   return text;
 }
 
+constexpr int kFrames = 12;
+
+// The cameras of the test sequence: moving right and forward, rising a
+// little and turning towards the scene's centre, about 8 to 25 pixels of
+// image motion between frames.
+std::vector<Camera> frame_cameras() {
+  std::vector<Camera> cameras;
+  for (int i = 0; i < kFrames; ++i) {
+    Vec3 centre{-2.2 + 0.3 * i, 1.7 + 0.03 * i, -2.4 + 0.12 * i};
+    Vec3 target{0.6 * centre.x + 0.1, 1.1, 7.0};
+    cameras.push_back(look_at(centre, target, 400.0));
+  }
+  return cameras;
+}
+
+int write_frames(const std::string &folder) {
+  if (!make_folder(folder)) return 1;
+  const std::vector<Camera> cameras = frame_cameras();
+  std::string lines;
+  for (size_t v = 0; v < cameras.size(); ++v) {
+    std::string name = folder + "/frame" + std::to_string(v + 1) + ".jpg";
+    if (!render_view(cameras[v], name)) {
+      std::fprintf(stderr, "make_examples: can't write %s\n", name.c_str());
+      return 1;
+    }
+    double p[3][4];
+    camera_matrix(cameras[v], p);
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 4; ++j) {
+        char buffer[40];
+        std::snprintf(buffer, sizeof buffer, i == 2 && j == 3 ? "%.9f\n" : "%.9f ", p[i][j]);
+        lines += buffer;
+      }
+    }
+  }
+  if (!write_text(folder + "/cameras.txt", lines)) return 1;
+  std::printf("wrote %s: %d frames frame1.jpg .. frame%d.jpg and cameras.txt\n", folder.c_str(), kFrames,
+              kFrames);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--frames") == 0) return write_frames(argv[2]);
   if (argc > 2) {
     std::fprintf(stderr, "usage: make_examples [output folder]\n");
     return 1;
