@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "disparity_gradient.h"
 #include "estimator.h"
 #include "matchio.h"
 #include "qorimage.h"
@@ -320,6 +321,40 @@ EstimationResult estimate_tensor_py(const DoubleArray &matches, int samples, dou
   return result;
 }
 
+// ---- Disparity-gradient filter ------------------------------------------------------
+
+struct FilterResult {
+  py::array_t<bool> keep;
+  py::array_t<double> scores;
+  double median = 0.0;
+  int passes = 0;
+};
+
+FilterResult filter_matches_py(const DoubleArray &matches, double median_scale, int threads) {
+  const std::vector<MatchRecord> records = array_to_matches(matches, false, "matches");
+  if (threads < 0) throw py::value_error("threads must be 0 (all cores) or positive");
+  if (records.empty()) throw py::value_error("filter_matches needs at least one match");
+  FilterReport report;
+  Status status;
+  {
+    py::gil_scoped_release release;
+    status = filter_by_disparity_gradient(records.data(), static_cast<int>(records.size()),
+                                          median_scale, &report);
+  }
+  if (status != Status::ok) raise_status(status, "filter_matches");
+  FilterResult result;
+  const py::ssize_t n = static_cast<py::ssize_t>(records.size());
+  result.keep = py::array_t<bool>(n);
+  result.scores = py::array_t<double>(n);
+  for (py::ssize_t i = 0; i < n; ++i) {
+    result.keep.mutable_data()[i] = report.keep[static_cast<size_t>(i)] != 0;
+    result.scores.mutable_data()[i] = report.scores[static_cast<size_t>(i)];
+  }
+  result.median = report.median;
+  result.passes = report.passes;
+  return result;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(tarvik, m) {
@@ -359,6 +394,15 @@ PYBIND11_MODULE(tarvik, m) {
   m.def("transfer_distances", &transfer_distances_py, py::arg("tensor"), py::arg("matches"),
         py::arg("affine") = false,
         "(N, 3) transfer distances d_last, d_first, d_middle of each triplet under the tensor.");
+  py::class_<FilterResult>(m, "FilterResult", "Result of filter_matches; pelmix's decisions.")
+      .def_readonly("keep", &FilterResult::keep, "(N,) bool: the matches pelmix writes")
+      .def_readonly("scores", &FilterResult::scores, "(N,) final scores, 999999.0 when removed")
+      .def_readonly("median", &FilterResult::median, "median of the last pass")
+      .def_readonly("passes", &FilterResult::passes, "passes made");
+  m.def("filter_matches", &filter_matches_py, py::arg("matches"), py::arg("median_scale") = 3.5,
+        py::arg("threads") = 0,
+        "pelmix's disparity-gradient filter on (N, 4) pairs or (N, 6) triplets (the middle\n"
+        "position is ignored): keep is exactly the selection pelmix writes.");
   m.def("read_image", &read_image_py, py::arg("path"),
         "Reads an image file by its extension: a uint8 array (H, W) for gray images,\n"
         "(H, W, 3) for colour images.");

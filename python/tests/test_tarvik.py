@@ -170,3 +170,16 @@ def test_no_leak_over_many_calls():
         tarvik.transfer_distances(np.ones(27), m)
     gc.collect()
     assert rss_kb() - before < 4096
+
+
+@pytest.mark.parametrize("name,scale", [("pairs.txt", 3.5), ("pairs.txt", 2.0), ("triplets.txt", 3.5)])
+def test_filter_matches_is_pelmix(examples, tmp_path, name, scale):
+    f = scene_copy(examples, tmp_path, name)
+    status, out, _ = run_program("pelmix", ["-f", f.name, "-m", str(scale)], tmp_path)
+    assert status == 0
+    m = tarvik.read_matches(str(f))
+    r = tarvik.filter_matches(m, median_scale=scale)
+    tarvik.write_matches(str(tmp_path / "kept.txt"), m[r.keep])
+    assert (tmp_path / "kept.txt").read_bytes() == (tmp_path / (f.name + ".filtered")).read_bytes()
+    assert out.count(b"Disparity gradient iteration") == r.passes
+    assert (r.scores[~r.keep] >= r.median * scale).all()
