@@ -11,8 +11,10 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "chaining.h"
 #include "disparity_gradient.h"
 #include "estimator.h"
 #include "matchio.h"
@@ -20,6 +22,7 @@
 #include "status.h"
 #include "tensor_file.h"
 #include "transfer.h"
+#include "triplet_file.h"
 #include "trifocal.h"
 #include "version.h"
 
@@ -355,6 +358,51 @@ FilterResult filter_matches_py(const DoubleArray &matches, double median_scale, 
   return result;
 }
 
+// ---- Track chaining -----------------------------------------------------------------
+
+using Track = std::vector<std::tuple<long long, double, double>>;
+
+// vandrel's chaining of the triplets of images k, k+1, k+2 (the k-th array)
+// into tracks. A triplet whose consecutive positions lie at most
+// min_disparity whole pixels apart is dropped, as vandrel's reader drops it.
+std::vector<Track> chain_tracks_py(const std::vector<DoubleArray> &triplet_arrays, int min_length,
+                                   double min_disparity, long long first_image, bool raw) {
+  if (!(min_disparity == min_disparity)) throw py::value_error("min_disparity must not be NaN");
+  if (min_disparity > 2e9 || min_disparity < -2e9) throw py::value_error("min_disparity out of range");
+  const int disparity = static_cast<int>(min_disparity);  // vandrel's -d is a whole number
+  std::vector<TripletBuffer> buffers(triplet_arrays.size());
+  for (size_t f = 0; f < triplet_arrays.size(); ++f) {
+    const DoubleArray &a = triplet_arrays[f];
+    if (a.ndim() != 2 || a.shape(1) != 6)
+      throw py::value_error("every triplet array must have shape (N, 6)");
+    const auto v = a.unchecked<2>();
+    for (py::ssize_t n = 0; n < a.shape(0); ++n) {
+      const Triplet t{{v(n, 0), v(n, 1)}, {v(n, 2), v(n, 3)}, {v(n, 4), v(n, 5)}};
+      if (point_distance(t.first, t.middle) <= disparity || point_distance(t.middle, t.last) <= disparity)
+        continue;
+      buffers[f].triplets.push_back(t);
+    }
+  }
+  ChainTable table;
+  {
+    py::gil_scoped_release release;
+    for (size_t f = 0; f < buffers.size(); ++f)
+      chain_triplets(static_cast<long long>(f) + 1, buffers[f], &table);
+  }
+  std::vector<Track> tracks;
+  for (const Chain &chain : table.chains) {
+    if (static_cast<long long>(chain.points.size()) < min_length) continue;
+    Track track;
+    for (size_t k = 0; k < chain.points.size(); ++k) {
+      const ChainPoint &cp = chain.points[k];
+      const ImagePoint p = raw ? cp.point : ImagePoint{cp.sum.x / cp.count, cp.sum.y / cp.count};
+      track.emplace_back(first_image - 1 + chain.firstPosition + static_cast<long long>(k), p.x, p.y);
+    }
+    tracks.push_back(std::move(track));
+  }
+  return tracks;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(tarvik, m) {
@@ -403,6 +451,14 @@ PYBIND11_MODULE(tarvik, m) {
         py::arg("threads") = 0,
         "pelmix's disparity-gradient filter on (N, 4) pairs or (N, 6) triplets (the middle\n"
         "position is ignored): keep is exactly the selection pelmix writes.");
+  m.def("chain_tracks", &chain_tracks_py, py::arg("triplet_arrays"), py::kw_only(),
+        py::arg("min_length") = 4, py::arg("min_disparity") = 5.0, py::arg("first_image") = 1,
+        py::arg("raw") = false,
+        "vandrel's chaining: triplet_arrays[k] holds the (N, 6) triplets of the images\n"
+        "first_image + k, + k + 1, + k + 2. Returns the tracks of at least min_length points,\n"
+        "each a list of (image number, x, y); positions are averaged over the observations as\n"
+        "in vandrel's track file, or as first observed with raw=True (vandrel -b).\n"
+        "min_disparity is taken in whole pixels, as vandrel's -d.");
   m.def("read_image", &read_image_py, py::arg("path"),
         "Reads an image file by its extension: a uint8 array (H, W) for gray images,\n"
         "(H, W, 3) for colour images.");

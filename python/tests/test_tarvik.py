@@ -183,3 +183,21 @@ def test_filter_matches_is_pelmix(examples, tmp_path, name, scale):
     assert (tmp_path / "kept.txt").read_bytes() == (tmp_path / (f.name + ".filtered")).read_bytes()
     assert out.count(b"Disparity gradient iteration") == r.passes
     assert (r.scores[~r.keep] >= r.median * scale).all()
+
+
+def test_chain_tracks_is_vandrel(examples, tmp_path):
+    seq = examples / "sequence"
+    for f in seq.glob("*.txt"):
+        shutil.copy(f, tmp_path / f.name)
+    status, _, _ = run_program("vandrel", ["-p", "img", "-o", ".txt", "-s", "1", "-e", "6",
+                                           "-f", "tracks.txt", "-b"], tmp_path)
+    assert status == 0
+    arrays = [tarvik.read_matches(str(seq / f"img{a}.jpg-img{a + 1}.jpg-img{a + 2}.jpg.txt"))
+              for a in range(1, 5)]
+    tracks = tarvik.chain_tracks(arrays, raw=True)
+    lines = (tmp_path / "tracks.txt").read_bytes().split(b"\r\n")
+    assert sum(1 for line in lines if line.startswith(b"mp")) == len(tracks)
+    assert all(len(t) >= 4 for t in tracks)
+    assert all(t[k + 1][0] == t[k][0] + 1 for t in tracks for k in range(len(t) - 1))
+    with pytest.raises(ValueError):
+        tarvik.chain_tracks([np.zeros((3, 4))])
