@@ -279,7 +279,7 @@ EstimationResult estimate_tensor_py(const DoubleArray &matches, int samples, dou
                                     bool affine, const std::string &scoring, bool refit,
                                     py::object stop_early, bool refine, bool robust, int threads) {
   std::vector<MatchRecord> records = array_to_matches(matches, true, "matches");
-  EstimatorOptions options;
+  EstimationOptions options;
   options.rule.method = affine ? TensorMethod::affine : TensorMethod::six_point;
   options.sample_size = affine ? 4 : 6;
   if (scoring == "count")
