@@ -107,10 +107,10 @@ void run_ostrel(const std::string &path, int *supported) {
   MatchRecord *matches = nullptr;
   const int count = read_matches(&matches, path.c_str());
   std::vector<int32_t> support(count, 0);
-  EstimatorParams params;
-  TrifocalTensor tensor{};
-  estimate_tensor(params, matches, count, kSamples, &tensor, support.data());
-  write_tensor(tensor, path.c_str());
+  EstimatorOptions options;
+  options.samples = kSamples;
+  const EstimationReport report = estimate_tensor(options, matches, count, support.data());
+  write_tensor(report.tensor, path + ".TM");
   write_support_matches(matches, count, support.data(), (path + ".TM").c_str());
   *supported = 0;
   for (int32_t s : support) *supported += s;
@@ -160,7 +160,6 @@ void BM_TransferPoint(benchmark::State &state, bool noise_tensors) {
     project(middle, x, &r.middle.x, &r.middle.y);
     project(last, x, &r.last.x, &r.last.y);
   }
-  EstimatorParams params;
   std::vector<TrifocalTensor> tensors;
   for (int attempt = 0; tensors.size() < 64; ++attempt) {
     TrifocalTensor t{};
@@ -173,7 +172,7 @@ void BM_TransferPoint(benchmark::State &state, bool noise_tensors) {
       }
     // Scene tensors from consecutive windows of six triplets.
     const int start = noise_tensors ? 0 : attempt % 58;
-    if (compute_tensor(&params, triplets.data() + start, 6, &t)) tensors.push_back(t);
+    if (compute_tensor(TensorMethod::six_point, triplets.data() + start, 6, &t)) tensors.push_back(t);
     if (attempt > 100000) std::abort();  // no usable sample: a fault of the setup
   }
   // Random positions, as in the pure-noise file.
@@ -186,7 +185,8 @@ void BM_TransferPoint(benchmark::State &state, bool noise_tensors) {
     const TrifocalTensor &t = tensors[(n / 64) & 63];
     ++n;
     double x, y;
-    transfer_point(3, t, r.first.x, r.first.y, r.middle.x, r.middle.y, -1.0, -1.0, &x, &y);
+    transfer_point(TensorMethod::six_point, t, r.first.x, r.first.y, r.middle.x, r.middle.y, -1.0,
+                   -1.0, &x, &y);
     benchmark::DoNotOptimize(x);
     benchmark::DoNotOptimize(y);
   }
