@@ -1,7 +1,10 @@
 // pelmix: reads a pair or triplet file, removes the matches that fail the
 // disparity-gradient test and writes the kept ones next to the input.
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "disparity_gradient.h"
 #include "matchio.h"
@@ -56,6 +59,18 @@ bool parse_command_line(int argc, char **argv, RunOptions *options) {
   return options->match_file != nullptr;
 }
 
+// Reports the outcome of one output file: "Writing matches..." once the file
+// was opened (when `announce` is given), and a file that cannot be opened or
+// written ends the run with status 1.
+void write_or_exit(Status status, const std::string &name, const RunOptions *announce,
+                   double median) {
+  if (announce && status != Status::cannot_open)
+    printf("Writing matches: Scale factor = %lf , median = %lf\n", announce->median_scale, median);
+  if (status == Status::ok) return;
+  printf("can't %s %s\n", status == Status::cannot_open ? "open" : "write", name.c_str());
+  exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -65,12 +80,17 @@ int main(int argc, char **argv) {
   RunOptions options;
   if (!parse_command_line(argc, argv, &options)) usage_and_exit();
 
-  MatchRecord *matches = nullptr;
-  const int count = read_matches(&matches, options.match_file);
-  if (count <= 0) {
+  std::vector<MatchRecord> records;
+  int line_count = -1;
+  const Status read_status = read_matches(options.match_file, &records, &line_count);
+  if (read_status == Status::cannot_open) printf("can't open %s\n", options.match_file);
+  if (line_count >= 0) printf("Match entries in file %d\n", line_count);
+  if (read_status != Status::ok) {
     printf("Error reading file, no correspondences read!\n");
     exit(2);
   }
+  const MatchRecord *matches = records.data();
+  const int count = static_cast<int>(records.size());
 
   double *scores = static_cast<double *>(malloc((static_cast<size_t>(count) + 1) * sizeof(double)));
   if (scores == nullptr) {
@@ -83,13 +103,21 @@ int main(int argc, char **argv) {
   double median = 0.0;
   filter_by_disparity_gradient(matches, scores, count, &median, options.median_scale);
 
-  write_filtered_matches(matches, count, scores, median, options.median_scale,
-                         options.match_file);
-  if (options.side_output)
-    write_filtered_sides(matches, count, scores, median, options.median_scale,
-                         options.match_file);
+  // The kept matches score strictly below median x scale.
+  std::vector<uint8_t> keep(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) keep[i] = scores[i] < median * options.median_scale;
+  const std::string base = options.match_file;
+  write_or_exit(write_filtered_matches(matches, count, keep.data(), base + ".filtered"),
+                base + ".filtered", &options, median);
+  if (options.side_output) {
+    write_or_exit(write_filtered_side(matches, count, keep.data(), MatchSide::first,
+                                      base + ".L.filtered"),
+                  base + ".L.filtered", nullptr, median);
+    write_or_exit(write_filtered_side(matches, count, keep.data(), MatchSide::last,
+                                      base + ".R.filtered"),
+                  base + ".R.filtered", &options, median);
+  }
 
-  free(matches);
   free(scores);
   return 0;
 }
