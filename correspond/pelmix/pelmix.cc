@@ -3,15 +3,17 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "disparity_gradient.h"
 #include "matchio.h"
+#include "option_value.h"
+#include "version.h"
 
 namespace {
 
-constexpr double kToolkitVersion = 2.11;
 constexpr double kDefaultMedianScale = 3.5;
 
 struct RunOptions {
@@ -46,7 +48,7 @@ bool parse_command_line(int argc, char **argv, RunOptions *options) {
       case 'm':
         if (i + 1 >= argc) return false;
         // An unreadable number leaves the scale as it was.
-        sscanf(argv[++i], "%lf", &options->median_scale);
+        read_real_option(argv[++i], &options->median_scale);
         break;
       case 'z':
         options->side_output = true;
@@ -58,6 +60,13 @@ bool parse_command_line(int argc, char **argv, RunOptions *options) {
   // Without a match file there is nothing to do: a wrong command line.
   return options->match_file != nullptr;
 }
+
+// Prints each pass of the filter as it happens.
+class PassPrinter : public FilterProgress {
+ public:
+  void pass_started(int, int) override { printf("Disparity gradient iteration...\n"); }
+  void pass_median(int, double median) override { printf("Median %f\n", median); }
+};
 
 // Reports the outcome of one output file: "Writing matches..." once the file
 // was opened (when `announce` is given), and a file that cannot be opened or
@@ -74,8 +83,8 @@ void write_or_exit(Status status, const std::string &name, const RunOptions *ann
 }  // namespace
 
 int main(int argc, char **argv) {
-  fprintf(stderr, "TARVIK TOOL: %s\nTARVIK VERSION: %.2f\n", argc > 0 ? argv[0] : "",
-          kToolkitVersion);
+  fprintf(stderr, "TARVIK TOOL: %s\nTARVIK VERSION: %s\n", argc > 0 ? argv[0] : "",
+          kTarvikVersion);
 
   RunOptions options;
   if (!parse_command_line(argc, argv, &options)) usage_and_exit();
@@ -92,32 +101,34 @@ int main(int argc, char **argv) {
   const MatchRecord *matches = records.data();
   const int count = static_cast<int>(records.size());
 
-  double *scores = static_cast<double *>(malloc((static_cast<size_t>(count) + 1) * sizeof(double)));
-  if (scores == nullptr) {
+  // The scores take their memory here, before the count is announced, with
+  // one slot to spare.
+  FilterReport report;
+  try {
+    report.scores.reserve(static_cast<size_t>(count) + 1);
+  } catch (const std::bad_alloc &) {
     printf("Error allocating memory\n");
     exit(2);
   }
 
   printf("Total number of correspondences %d\n", count);
 
-  double median = 0.0;
-  filter_by_disparity_gradient(matches, scores, count, &median, options.median_scale);
-
-  // The kept matches score strictly below median x scale.
-  std::vector<uint8_t> keep(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) keep[i] = scores[i] < median * options.median_scale;
-  const std::string base = options.match_file;
-  write_or_exit(write_filtered_matches(matches, count, keep.data(), base + ".filtered"),
-                base + ".filtered", &options, median);
-  if (options.side_output) {
-    write_or_exit(write_filtered_side(matches, count, keep.data(), MatchSide::first,
-                                      base + ".L.filtered"),
-                  base + ".L.filtered", nullptr, median);
-    write_or_exit(write_filtered_side(matches, count, keep.data(), MatchSide::last,
-                                      base + ".R.filtered"),
-                  base + ".R.filtered", &options, median);
+  PassPrinter printer;
+  if (filter_by_disparity_gradient(matches, count, options.median_scale, &report, &printer) !=
+      Status::ok) {
+    printf("Error allocating memory in compute dispgrad\n");
+    exit(2);
   }
 
-  free(scores);
+  const std::string base = options.match_file;
+  const uint8_t *keep = report.keep.data();
+  write_or_exit(write_filtered_matches(matches, count, keep, base + ".filtered"),
+                base + ".filtered", &options, report.median);
+  if (options.side_output) {
+    write_or_exit(write_filtered_side(matches, count, keep, MatchSide::first, base + ".L.filtered"),
+                  base + ".L.filtered", nullptr, report.median);
+    write_or_exit(write_filtered_side(matches, count, keep, MatchSide::last, base + ".R.filtered"),
+                  base + ".R.filtered", &options, report.median);
+  }
   return 0;
 }
