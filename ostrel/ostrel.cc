@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "annotate.h"
 #include "estimator.h"
@@ -56,12 +57,17 @@ int run(int argc, char **argv) {
   const std::string tensor_name = std::string(line.matchFile) + ".TM";
 
   // 5. The match file.
-  MatchRecord *matches = nullptr;
-  int count = read_matches(&matches, line.matchFile);
-  if (count == 0) {
+  std::vector<MatchRecord> records;
+  int line_count = -1;
+  const Status read_status = read_matches(line.matchFile, &records, &line_count);
+  if (read_status == Status::cannot_open) std::printf("can't open %s\n", line.matchFile);
+  if (line_count >= 0) std::printf("Match entries in file %d\n", line_count);
+  if (read_status != Status::ok) {
     std::printf("Error reading file: %s", line.matchFile);
     std::exit(2);
   }
+  MatchRecord *matches = records.data();
+  int count = static_cast<int>(records.size());
 
   // The tensor of the run: filled by the previous-tensor reader and then by
   // the estimator.
@@ -122,7 +128,15 @@ int run(int argc, char **argv) {
   }
 
   // 11. Support file, named match file + ".TM" + ".matches".
-  write_support_matches(matches, count, support, tensor_name.c_str());
+  const std::string support_name = tensor_name + ".matches";
+  const Status support_status = write_support_matches(matches, count, support, support_name);
+  if (support_status != Status::cannot_open)
+    std::printf("Writing %d support matches %s\n", count, support_name.c_str());
+  if (support_status != Status::ok) {
+    std::printf("can't %s %s\n", support_status == Status::cannot_open ? "open" : "write",
+                support_name.c_str());
+    std::exit(1);
+  }
 
   // 12-13. Annotated copies of the first two images: on image 1 where each
   // supported point goes in image 2, on image 2 where it goes in image 3.
@@ -136,7 +150,6 @@ int run(int argc, char **argv) {
   if (written >= 0 && line.imageFile2)
     written = write_annotated_image(line.imageFile2, line.imageFile3, matches, count, support,
                                     &MatchRecord::middle, &MatchRecord::last);
-  std::free(matches);
   std::free(support);
   return written < 0 ? 1 : 0;
 }

@@ -104,17 +104,19 @@ class QuietStdout {
 
 void run_ostrel(const std::string &path, int *supported) {
   QuietStdout quiet;
-  MatchRecord *matches = nullptr;
-  const int count = read_matches(&matches, path.c_str());
+  std::vector<MatchRecord> records;
+  int lines = -1;
+  read_matches(path.c_str(), &records, &lines);
+  MatchRecord *matches = records.data();
+  const int count = static_cast<int>(records.size());
   std::vector<int32_t> support(count, 0);
   EstimatorOptions options;
   options.samples = kSamples;
   const EstimationReport report = estimate_tensor(options, matches, count, support.data());
   write_tensor(report.tensor, path + ".TM");
-  write_support_matches(matches, count, support.data(), (path + ".TM").c_str());
+  write_support_matches(matches, count, support.data(), path + ".TM.matches");
   *supported = 0;
   for (int32_t s : support) *supported += s;
-  std::free(matches);
 }
 
 void BM_Ostrel(benchmark::State &state, double inliers, const char *tag) {

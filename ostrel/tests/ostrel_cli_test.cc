@@ -477,12 +477,10 @@ TEST(OstrelRun, PreviousTensorDistanceIsExclusiveAndFollowsTheMethod) {
   for (const MatchRecord &m : moved) text += synthetic::line_of(m);
   // The records exactly as the program reads them.
   qortest::write_file(dir.file("m.txt"), text);
-  MatchRecord *records = nullptr;
-  testing::internal::CaptureStdout();
-  ASSERT_EQ(read_matches(&records, dir.file("m.txt").c_str()), 8);
-  testing::internal::GetCapturedStdout();
-  const std::vector<MatchRecord> read_back(records, records + 8);
-  std::free(records);
+  std::vector<MatchRecord> read_back;
+  int lines = -1;
+  ASSERT_EQ(read_matches(dir.file("m.txt").c_str(), &read_back, &lines), Status::ok);
+  ASSERT_EQ(read_back.size(), 8u);
   const double e = mean_transfer_distance(transfer_distances(TensorMethod::six_point, prev, read_back[2]));
   char value[40];
   std::snprintf(value, sizeof value, "%.17g", e);
