@@ -92,8 +92,8 @@ bool parse_ostrel_command_line(int argc, char **argv, OstrelParams *params,
   return line->matchFile != nullptr;
 }
 
-EstimatorOptions estimator_options(const OstrelParams &params, const OstrelCommandLine &line) {
-  EstimatorOptions options;
+EstimationOptions estimator_options(const OstrelParams &params, const OstrelCommandLine &line) {
+  EstimationOptions options;
   options.rule.method = static_cast<TensorMethod>(params.method);
   options.rule.scoring = params.scoring == 1 ? Scoring::l2 : Scoring::count;
   options.rule.distance = params.distance;

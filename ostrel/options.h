@@ -44,4 +44,4 @@ bool parse_ostrel_command_line(int argc, char **argv, OstrelParams *params,
                                OstrelCommandLine *line);
 
 // The estimator's options for these settings (no progress callback).
-EstimatorOptions estimator_options(const OstrelParams &params, const OstrelCommandLine &line);
+EstimationOptions estimator_options(const OstrelParams &params, const OstrelCommandLine &line);

@@ -99,7 +99,7 @@ int run(int argc, char **argv) {
 
   // 8-9. Estimation, its lines printed as they happen.
   std::printf("\nEvaluating the trifocal tensor ........\n");
-  EstimatorOptions options = estimator_options(params, line);
+  EstimationOptions options = estimator_options(params, line);
   EstimationPrinter printer = {stdout, &options};
   options.progress = print_estimation_step;
   options.progress_context = &printer;

@@ -7,7 +7,7 @@
 #include "estimator.h"
 #include "trifocal.h"
 
-// Progress callback of the estimator (EstimatorOptions::progress); the
+// Progress callback of the estimator (EstimationOptions::progress); the
 // context is the FILE* to print to (stdout for the program). Prints what the
 // estimator's steps show: "NEW T" lines, the end of sampling, the support
 // count, the two assessments and the notes of the numerical routines. The
@@ -15,7 +15,7 @@
 // probability), so the context record carries them.
 struct EstimationPrinter {
   FILE *out;
-  const EstimatorOptions *options;
+  const EstimationOptions *options;
 };
 void print_estimation_step(void *printer, EstimationStep step, const EstimationReport &report,
                            const char *note);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "linear.h"
 #include "numeric_note.h"
@@ -73,7 +74,7 @@ bool another_sample(int *counter, int samples) {
 
 // Forwards the lines of the numerical routines to the progress callback.
 struct NoteForwarding {
-  const EstimatorOptions *options;
+  const EstimationOptions *options;
   const EstimationReport *report;
 };
 
@@ -83,7 +84,7 @@ void forward_note(void *context, const char *line) {
                        line);
 }
 
-void tell(const EstimatorOptions &options, EstimationStep step, const EstimationReport &report) {
+void tell(const EstimationOptions &options, EstimationStep step, const EstimationReport &report) {
   if (options.progress != nullptr) options.progress(options.progress_context, step, report, nullptr);
 }
 
@@ -179,7 +180,7 @@ double score_tensor(const ScoringRule &rule, const MatchRecord *matches, int cou
   return score;
 }
 
-EstimationReport estimate_tensor(const EstimatorOptions &options, const MatchRecord *matches,
+EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRecord *matches,
                                  int count, int32_t *support) {
   EstimationReport report;
   report.match_count = count;
@@ -303,4 +304,20 @@ EstimationReport estimate_tensor(const EstimatorOptions &options, const MatchRec
   tell(options, EstimationStep::refit_assessed, report);
   std::free(inliers);
   return report;
+}
+
+Status estimate_tensor(const MatchRecord *matches, int count, const EstimationOptions &options,
+                       EstimationReport *report) {
+  // The flags and the list of best events come from the heap; a refusal of
+  // either is reported as a status.
+  try {
+    std::vector<int32_t> support(static_cast<size_t>(count > 0 ? count : 1), 0);
+    *report = estimate_tensor(options, matches, count, support.data());
+    support.resize(static_cast<size_t>(count > 0 ? count : 0));
+    report->support.swap(support);
+  } catch (const std::bad_alloc &) {
+    *report = EstimationReport();
+    report->status = Status::out_of_memory;
+  }
+  return report->status;
 }

@@ -64,7 +64,7 @@ struct EstimationReport;
 using EstimationCallback = void (*)(void *context, EstimationStep step,
                                     const EstimationReport &report, const char *note);
 
-struct EstimatorOptions {
+struct EstimationOptions {
   ScoringRule rule;
   int32_t sample_size = 6;             // matches drawn per random sample
   int32_t samples = 1000;              // N, the number of random samples requested
@@ -94,6 +94,9 @@ struct EstimationReport {
   int supported = 0;            // matches flagged in support[]
   Assessment original;          // of the best sampled tensor
   Assessment refit;             // of the final tensor
+  // The support flags, one per match: filled by the estimate_tensor that
+  // takes no support buffer (the other one writes the caller's buffer).
+  std::vector<int32_t> support;
 };
 
 // Runs the estimator over matches[0..count-1]: N + 1 successful tensor
@@ -119,8 +122,14 @@ struct EstimationReport {
 // Per-sample work allocates nothing on the heap: the scratch flags are
 // allocated once per call, everything else lives on the stack (a new best
 // adds one entry to best_events).
-EstimationReport estimate_tensor(const EstimatorOptions &options, const MatchRecord *matches,
+EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRecord *matches,
                                  int count, int32_t *support);
+
+// The same with the support flags held in report->support (count entries,
+// cleared first). Returns report->status; Status::out_of_memory also when the
+// flags themselves cannot be allocated.
+Status estimate_tensor(const MatchRecord *matches, int count, const EstimationOptions &options,
+                       EstimationReport *report);
 
 // Tensor of the sample by `method`, the algebraic minimisation with
 // refine_given = 0. Non-zero when a tensor was produced; 0 when the sample is

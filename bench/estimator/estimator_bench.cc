@@ -110,7 +110,7 @@ void run_ostrel(const std::string &path, int *supported) {
   MatchRecord *matches = records.data();
   const int count = static_cast<int>(records.size());
   std::vector<int32_t> support(count, 0);
-  EstimatorOptions options;
+  EstimationOptions options;
   options.samples = kSamples;
   const EstimationReport report = estimate_tensor(options, matches, count, support.data());
   write_tensor(report.tensor, path + ".TM");

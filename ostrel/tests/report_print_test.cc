@@ -22,7 +22,7 @@ struct Printed {
   std::string text;
 };
 
-Printed estimate_and_print(EstimatorOptions options, const std::vector<MatchRecord> &matches) {
+Printed estimate_and_print(EstimationOptions options, const std::vector<MatchRecord> &matches) {
   Printed p;
   p.support.assign(matches.size(), 0);
   FILE *out = std::tmpfile();
@@ -47,7 +47,7 @@ std::string format(const char *pattern, double a, double b = 0.0) {
 }
 
 // The text the report stands for, built from its fields alone.
-std::string expected_text(const EstimatorOptions &options, const EstimationReport &r) {
+std::string expected_text(const EstimationOptions &options, const EstimationReport &r) {
   std::string text;
   char line[200];
   for (const BestEvent &e : r.best_events) {
@@ -90,7 +90,7 @@ bool same_report(const Printed &a, const Printed &b) {
 TEST(EstimationReport, PrintedLinesFollowTheReport) {
   const synthetic::TripletSet set = synthetic::projective_set(21, 60, 0.3, 40);
   for (Scoring scoring : {Scoring::count, Scoring::l2}) {
-    EstimatorOptions options;
+    EstimationOptions options;
     options.rule.scoring = scoring;
     options.samples = 60;
     const Printed p = estimate_and_print(options, set.matches);
@@ -107,7 +107,7 @@ TEST(EstimationReport, PrintedLinesFollowTheReport) {
 
 TEST(EstimationReport, StopEarlyIsReportedWithItsCounter) {
   const synthetic::TripletSet set = synthetic::projective_set(22, 40, 0.0, 0);
-  EstimatorOptions options;
+  EstimationOptions options;
   options.stop_early = true;
   const Printed p = estimate_and_print(options, set.matches);
   EXPECT_EQ(p.report.sampling_end, SamplingEnd::stopped_early);
@@ -118,7 +118,7 @@ TEST(EstimationReport, StopEarlyIsReportedWithItsCounter) {
 // starts from the seed again.
 TEST(EstimationReport, TwoEstimationsInOneProcessAgree) {
   const synthetic::TripletSet set = synthetic::projective_set(23, 50, 0.5, 50);
-  EstimatorOptions options;
+  EstimationOptions options;
   options.samples = 40;
   const Printed first = estimate_and_print(options, set.matches);
   const Printed second = estimate_and_print(options, set.matches);
@@ -129,7 +129,7 @@ TEST(EstimationReport, TwoEstimationsInOneProcessAgree) {
 // stays zero.
 TEST(EstimationReport, NotEnoughMatches) {
   const synthetic::TripletSet set = synthetic::projective_set(24, 5, 0.0, 0);
-  const Printed p = estimate_and_print(EstimatorOptions(), set.matches);
+  const Printed p = estimate_and_print(EstimationOptions(), set.matches);
   EXPECT_EQ(p.report.sampling_end, SamplingEnd::not_enough_matches);
   EXPECT_EQ(p.text, "Not enough correspondences for Random Sampling to occur");
   for (double v : p.report.tensor.entry) EXPECT_EQ(v, 0.0);

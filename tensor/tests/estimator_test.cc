@@ -23,7 +23,7 @@ struct Estimate {
   std::vector<int32_t> support;
 };
 
-Estimate run_estimator(EstimatorOptions options, const std::vector<MatchRecord> &matches,
+Estimate run_estimator(EstimationOptions options, const std::vector<MatchRecord> &matches,
                        int samples) {
   Estimate e;
   e.support.assign(matches.size(), 0);
@@ -33,8 +33,8 @@ Estimate run_estimator(EstimatorOptions options, const std::vector<MatchRecord> 
   return e;
 }
 
-EstimatorOptions affine_options() {
-  EstimatorOptions p;
+EstimationOptions affine_options() {
+  EstimationOptions p;
   p.rule.method = TensorMethod::affine;
   p.sample_size = 4;
   return p;
@@ -83,7 +83,7 @@ TEST(EstimateTensor, DrawsNPlusOneSamples) {
 
 TEST(EstimateTensor, StopEarlyAfterTheSecondSampleWhenAllSupport) {
   const std::vector<MatchRecord> matches = synthetic::affine_set(3, 10, 0.0, 0).matches;
-  EstimatorOptions p = affine_options();
+  EstimationOptions p = affine_options();
   p.stop_early = true;
   p.success_probability = 0.95;
   const Estimate e = run_estimator(p, matches, 1000);
@@ -103,7 +103,7 @@ TEST(EstimateTensor, StopEarlyAfterTheSecondSampleWhenAllSupport) {
 // 1 there and stops. Had the failure been counted, it would report 2.
 TEST(EstimateTensor, FailedSampleIsNotCounted) {
   const std::vector<MatchRecord> matches = scene::random_scene(1, 10).triplets;
-  EstimatorOptions p;
+  EstimationOptions p;
   p.stop_early = true;
   p.success_probability = 0.95;
   const Estimate e = run_estimator(p, matches, 1000);
@@ -112,6 +112,21 @@ TEST(EstimateTensor, FailedSampleIsNotCounted) {
   EXPECT_EQ(e.report.sampling_end, SamplingEnd::stopped_early);
   EXPECT_EQ(e.report.stop_counter, 1);
   EXPECT_EQ(e.report.samples_drawn, 3);
+}
+
+// The form that keeps the support flags in the report gives the same
+// estimation as the one that writes the caller's buffer.
+TEST(EstimateTensor, FlagsInTheReportMatchTheBuffer) {
+  const std::vector<MatchRecord> matches = synthetic::projective_set(7, 30, 0.2, 10).matches;
+  const Estimate e = run_estimator(EstimationOptions(), matches, 30);
+  EstimationOptions options;
+  options.samples = 30;
+  EstimationReport report;
+  ASSERT_EQ(estimate_tensor(matches.data(), static_cast<int>(matches.size()), options, &report),
+            Status::ok);
+  EXPECT_EQ(report.support, e.support);
+  EXPECT_EQ(report.supported, e.report.supported);
+  for (int n = 0; n < 27; ++n) EXPECT_EQ(report.tensor[n], e.report.tensor[n]);
 }
 
 TEST(SamplesNeeded, Bounds) {
@@ -169,7 +184,7 @@ TEST(AssessTensor, EmptySupportReportsZeros) {
 TEST(EstimateTensor, FewerMatchesThanTheSampleSize) {
   const std::vector<MatchRecord> matches = scene::random_scene(5, 5).triplets;
   std::vector<int32_t> support(5, 7);
-  const EstimationReport r = estimate_tensor(EstimatorOptions(), matches.data(), 5, support.data());
+  const EstimationReport r = estimate_tensor(EstimationOptions(), matches.data(), 5, support.data());
   EXPECT_EQ(r.status, Status::ok);
   EXPECT_EQ(r.sampling_end, SamplingEnd::not_enough_matches);
   EXPECT_EQ(r.samples_drawn, 0);
@@ -179,7 +194,7 @@ TEST(EstimateTensor, FewerMatchesThanTheSampleSize) {
 
 TEST(EstimateTensor, CountEqualToTheSampleSize) {
   const std::vector<MatchRecord> matches = scene::random_scene(21, 6).triplets;
-  const Estimate e = run_estimator(EstimatorOptions(), matches, 20);
+  const Estimate e = run_estimator(EstimationOptions(), matches, 20);
   for (int32_t f : e.support) EXPECT_EQ(f, 1);
   EXPECT_EQ(e.report.supported, 6);
 }
@@ -188,7 +203,7 @@ TEST(EstimateTensor, CountEqualToTheSampleSize) {
 // both assessments report zeros, the refit being skipped.
 TEST(EstimateTensor, ZeroDistanceTakesNoTensor) {
   const std::vector<MatchRecord> matches = scene::random_scene(21, 10).triplets;
-  EstimatorOptions p;
+  EstimationOptions p;
   p.rule.distance = 0.0;
   const Estimate e = run_estimator(p, matches, 5);
   for (double v : e.report.tensor.entry) EXPECT_EQ(v, 0.0);
@@ -206,7 +221,7 @@ TEST(EstimateTensor, ZeroDistanceTakesNoTensor) {
 TEST(EstimateTensor, EndlessFailuresAreBounded) {
   std::vector<MatchRecord> matches = scene::random_scene(4, 12).triplets;
   for (size_t n = 0; n < matches.size(); ++n) matches[n].first.y = 100.0 + 0.01 * n;
-  const Estimate e = run_estimator(EstimatorOptions(), matches, 3);
+  const Estimate e = run_estimator(EstimationOptions(), matches, 3);
   EXPECT_EQ(e.report.sampling_end, SamplingEnd::failure_bound);
   EXPECT_EQ(e.report.failures, 10000);
   EXPECT_EQ(e.report.samples_drawn, 10000);
@@ -223,7 +238,7 @@ TEST(EstimateTensor, EndlessFailuresAreBounded) {
 //
 // Details of a failure go to standard error.
 bool inliers_found(const synthetic::TripletSet &set, const synthetic::TripletSet &exact,
-                   const EstimatorOptions &p, double ratio) {
+                   const EstimationOptions &p, double ratio) {
   std::vector<MatchRecord> exact_inliers;
   for (size_t n = 0; n < exact.matches.size(); ++n)
     if (exact.inlier[n]) exact_inliers.push_back(exact.matches[n]);
@@ -257,7 +272,7 @@ bool inliers_found(const synthetic::TripletSet &set, const synthetic::TripletSet
 }
 
 TEST(EstimateTensor, ProjectiveSceneWithOutliers) {
-  EstimatorOptions p;
+  EstimationOptions p;
   p.rule.distance = 2.0;
   EXPECT_TRUE(inliers_found(synthetic::projective_set(42, 150, 0.1, 60),
                             synthetic::projective_set(42, 150, 0.0, 60), p, 1.5));
@@ -268,7 +283,7 @@ TEST(EstimateTensor, ProjectiveSceneWithOutliers) {
 // the best support (ties keep the earlier tensor), whose error is a few
 // times that of the true tensor.
 TEST(EstimateTensor, AffineSceneWithOutliers) {
-  EstimatorOptions p = affine_options();
+  EstimationOptions p = affine_options();
   p.rule.distance = 2.0;
   EXPECT_TRUE(inliers_found(synthetic::affine_set(43, 150, 0.1, 60),
                             synthetic::affine_set(43, 150, 0.0, 60), p, 4.0));
