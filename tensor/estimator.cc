@@ -153,14 +153,31 @@ Assessment assess_tensor(TensorMethod method, const MatchRecord *matches, int co
   return a;
 }
 
-double score_tensor(const ScoringRule &rule, const MatchRecord *matches, int count,
-                    const TrifocalTensor &t, int32_t *flags, int *l2_count) {
+namespace {
+
+// The scoring loop. With Bounded, scoring stops once the tensor cannot beat
+// `best` (see score_tensor_bounded).
+template <bool Bounded>
+double score_matches(const ScoringRule &rule, const MatchRecord *matches, int count,
+                     const TrifocalTensor &t, double best, int32_t *flags, int *l2_count,
+                     bool *pruned) {
   const double d = rule.distance;
   const TensorMethod method = rule.method;
+  const bool l2 = rule.scoring == Scoring::l2;
   std::memset(flags, 0, static_cast<size_t>(count) * sizeof(int32_t));
   double score = 0.0;
   *l2_count = 0;
   for (int n = 0; n < count; ++n) {
+    if (Bounded) {
+      // Count scores are integers, exact in a double; L2 sums round, and
+      // k additions of at most 1 each can exceed score + k by less than
+      // k * 2^-52 of it, far below the margin.
+      const double reachable = score + static_cast<double>(count - n);
+      if ((l2 ? reachable + reachable * 1e-6 : reachable) <= best) {
+        *pruned = true;
+        return score;
+      }
+    }
     const MatchRecord &match = matches[n];
     const double d_last = transfer_distance_last(method, t, match);
     if (!(d_last < d)) continue;
@@ -169,7 +186,7 @@ double score_tensor(const ScoringRule &rule, const MatchRecord *matches, int cou
     const double d_middle = transfer_distance_middle(method, t, match);
     if (!(d_middle < d)) continue;
     const double m = (d_last + d_first + d_middle) / 3;
-    if (rule.scoring == Scoring::l2) {
+    if (l2) {
       score += 1 - (m * m) / (d * d);
       ++*l2_count;
     } else {
@@ -178,6 +195,21 @@ double score_tensor(const ScoringRule &rule, const MatchRecord *matches, int cou
     flags[n] = 1;
   }
   return score;
+}
+
+}  // namespace
+
+double score_tensor(const ScoringRule &rule, const MatchRecord *matches, int count,
+                    const TrifocalTensor &t, int32_t *flags, int *l2_count) {
+  bool pruned = false;
+  return score_matches<false>(rule, matches, count, t, 0.0, flags, l2_count, &pruned);
+}
+
+double score_tensor_bounded(const ScoringRule &rule, const MatchRecord *matches, int count,
+                            const TrifocalTensor &t, double best, int32_t *flags, int *l2_count,
+                            bool *pruned) {
+  *pruned = false;
+  return score_matches<true>(rule, matches, count, t, best, flags, l2_count, pruned);
 }
 
 EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRecord *matches,
@@ -238,8 +270,10 @@ EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRe
     }
     failures = 0;
     int l2_count = 0;
-    const double score = score_tensor(options.rule, matches, count, working, flags, &l2_count);
-    if (score > best) {
+    bool pruned = false;
+    const double score = score_tensor_bounded(options.rule, matches, count, working, best, flags,
+                                              &l2_count, &pruned);
+    if (!pruned && score > best) {
       const int supporting = options.rule.scoring == Scoring::l2 ? l2_count : static_cast<int>(score);
       report.best_events.push_back(BestEvent{score, supporting});
       tell(options, EstimationStep::new_best, report);

@@ -148,6 +148,18 @@ int compute_tensor(TensorMethod method, const MatchRecord *sample, int sample_si
 double score_tensor(const ScoringRule &rule, const MatchRecord *matches, int count,
                     const TrifocalTensor &t, int32_t *flags, int *l2_count);
 
+// score_tensor for a tensor that is of use only when its score is above
+// `best`. Scoring stops as soon as that can no longer happen: each match not
+// yet scored adds at most 1, so once score + matches left <= best (with L2
+// scoring a margin of one part in a million above it, which covers the
+// rounding of the remaining additions) the tensor cannot be taken; *pruned
+// is then set, and the result, *l2_count and flags[] are incomplete (the
+// result is <= best). Otherwise the result, *l2_count and flags[] are those
+// of score_tensor, bit for bit.
+double score_tensor_bounded(const ScoringRule &rule, const MatchRecord *matches, int count,
+                            const TrifocalTensor &t, double best, int32_t *flags, int *l2_count,
+                            bool *pruned);
+
 // Mean and maximum over the flagged matches of the mean transfer distance
 // (d_last + d_first + d_middle) / 3, all three computed with the transfer of
 // `method`. The maximum starts at 0.0 and is replaced by any m >= it. With

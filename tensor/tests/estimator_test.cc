@@ -129,6 +129,49 @@ TEST(EstimateTensor, FlagsInTheReportMatchTheBuffer) {
   for (int n = 0; n < 27; ++n) EXPECT_EQ(report.tensor[n], e.report.tensor[n]);
 }
 
+// Bounded scoring either gives exactly what full scoring gives, or stops
+// only for a tensor whose full score does not beat the bound; at a bound
+// just below the full score it must go to the end.
+TEST(ScoreTensor, BoundedScoringStopsOnlyForTensorsThatCannotWin) {
+  const synthetic::TripletSet set = synthetic::projective_set(17, 80, 0.4, 80);
+  const int count = static_cast<int>(set.matches.size());
+  std::vector<int32_t> full_flags(count), flags(count);
+  int pruned_runs = 0, full_runs = 0;
+  for (Scoring scoring : {Scoring::count, Scoring::l2}) {
+    ScoringRule rule;
+    rule.scoring = scoring;
+    rule.distance = 1.5;
+    for (int start = 0; start + 6 <= count; start += 7) {
+      TrifocalTensor t;
+      if (!compute_six_point_tensor(set.matches.data() + start, 6, &t)) continue;
+      int full_l2 = 0;
+      const double full = score_tensor(rule, set.matches.data(), count, t, full_flags.data(), &full_l2);
+      for (double best : {0.0, full - 1.0, std::nextafter(full, -1.0), full, full + 0.5, 60.0,
+                          150.0}) {
+        bool pruned = false;
+        int l2 = 0;
+        const double score = score_tensor_bounded(rule, set.matches.data(), count, t, best,
+                                                  flags.data(), &l2, &pruned);
+        if (pruned) {
+          ++pruned_runs;
+          EXPECT_LE(full, best);
+          EXPECT_LE(score, best);
+        } else {
+          ++full_runs;
+          EXPECT_EQ(score, full);
+          EXPECT_EQ(l2, full_l2);
+          EXPECT_EQ(flags, full_flags);
+        }
+        if (full > best) {
+          EXPECT_FALSE(pruned) << best;
+        }
+      }
+    }
+  }
+  EXPECT_GT(pruned_runs, 0);
+  EXPECT_GT(full_runs, 0);
+}
+
 TEST(SamplesNeeded, Bounds) {
   EXPECT_EQ(samples_needed(0.95f, 6, 1.0f), 0.0f);  // every sample is clean
   EXPECT_EQ(samples_needed(0.95f, 6, 0.0f), -INFINITY);
