@@ -197,6 +197,29 @@ double score_matches(const ScoringRule &rule, const MatchRecord *matches, int co
   return score;
 }
 
+// Magnitude up to which coordinates and tensor entries keep every sum and
+// square of a transfer's 3x3 normal matrix finite (products of a coordinate
+// pair and an entry, squared, stay below 1e200).
+constexpr double kTameMagnitude = 1e30;
+
+bool tame(double v) { return v >= -kTameMagnitude && v <= kTameMagnitude; }
+
+bool tame_matches(const MatchRecord *matches, int count) {
+  for (int n = 0; n < count; ++n) {
+    const MatchRecord &m = matches[n];
+    if (!tame(m.first.x) || !tame(m.first.y) || !tame(m.middle.x) || !tame(m.middle.y) ||
+        !tame(m.last.x) || !tame(m.last.y))
+      return false;
+  }
+  return true;
+}
+
+bool tame_tensor(const TrifocalTensor &t) {
+  for (double v : t.entry)
+    if (!tame(v)) return false;
+  return true;
+}
+
 }  // namespace
 
 double score_tensor(const ScoringRule &rule, const MatchRecord *matches, int count,
@@ -242,6 +265,7 @@ EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRe
   }
 
   UniformRandom random;
+  const bool prune_matches = tame_matches(matches, count);
   MatchRecord sample[kMaxSampleSize];
   double best = 0.0;
   int counter = 0;
@@ -270,9 +294,16 @@ EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRe
     }
     failures = 0;
     int l2_count = 0;
+    // Scoring may stop early only where the transfers cannot report a line:
+    // their eigen-decompositions fail (and say so) only on non-finite or
+    // overflowing matrices, which tame inputs cannot produce. Elsewhere every
+    // match is scored, so that every such line is reported as before.
     bool pruned = false;
-    const double score = score_tensor_bounded(options.rule, matches, count, working, best, flags,
-                                              &l2_count, &pruned);
+    const double score =
+        prune_matches && tame_tensor(working)
+            ? score_tensor_bounded(options.rule, matches, count, working, best, flags, &l2_count,
+                                   &pruned)
+            : score_tensor(options.rule, matches, count, working, flags, &l2_count);
     if (!pruned && score > best) {
       const int supporting = options.rule.scoring == Scoring::l2 ? l2_count : static_cast<int>(score);
       report.best_events.push_back(BestEvent{score, supporting});

@@ -119,6 +119,11 @@ struct EstimationReport {
 // only when it lowers the mean transfer error, and the refit assessment (made
 // also without a refit).
 //
+// The scoring of a sampled tensor stops once it cannot beat the best one
+// (score_tensor_bounded) wherever that cannot change what is reported: for
+// finite tensors on finite matches of moderate magnitude (up to 1e30), on
+// which no transfer reports a failed decomposition.
+//
 // Per-sample work allocates nothing on the heap: the scratch flags are
 // allocated once per call, everything else lives on the stack (a new best
 // adds one entry to best_events).

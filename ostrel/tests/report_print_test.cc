@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -123,6 +124,30 @@ TEST(EstimationReport, TwoEstimationsInOneProcessAgree) {
   const Printed first = estimate_and_print(options, set.matches);
   const Printed second = estimate_and_print(options, set.matches);
   EXPECT_TRUE(same_report(first, second));
+}
+
+// A match with a coordinate that is not a number makes the transfer's
+// eigen-decomposition fail once for every tensor scored: its line comes once
+// per computed tensor (N + 1 of them), also for tensors whose scoring could
+// have stopped early, just before the line of that tensor's result.
+TEST(EstimationReport, NumericNotesOfEveryScoredTensorArePrinted) {
+  synthetic::TripletSet set = synthetic::projective_set(25, 40, 0.3, 20);
+  MatchRecord bad = set.matches[0];
+  bad.first.x = std::nan("");
+  set.matches.push_back(bad);
+  EstimationOptions options;
+  options.samples = 30;
+  const Printed p = estimate_and_print(options, set.matches);
+  EXPECT_EQ(p.report.sampling_end, SamplingEnd::completed);
+  int notes = 0;
+  for (size_t at = p.text.find("Failed Jacobi\n"); at != std::string::npos;
+       at = p.text.find("Failed Jacobi\n", at + 1))
+    ++notes;
+  // One for each of the 31 tensors, and the bad match is flagged by none, so
+  // the assessments never transfer it.
+  EXPECT_EQ(notes, 31);
+  EXPECT_EQ(p.text.rfind("Failed Jacobi\n", p.text.find("Total possible")) + 14,
+            p.text.find("Total possible"));
 }
 
 // Too few matches: the line without a newline and nothing else; the tensor
