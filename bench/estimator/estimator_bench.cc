@@ -143,6 +143,70 @@ void BM_OstrelPureNoise(benchmark::State &state) { BM_Ostrel(state, 0.0, "noise"
 BENCHMARK(BM_OstrelHalfOutliers)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_OstrelPureNoise)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// The scoring of sampled tensors, as the estimator meets them: 5,000
+// triplets, half scene points with 0.2-pixel noise and half gross outliers,
+// and the tensors of the samples the estimator's generator draws until 256
+// give a tensor, each scored against the best of them. Full scoring of every
+// match (the reference) beside scoring that stops once a tensor can no
+// longer beat the best.
+struct ScoringSetup {
+  std::vector<MatchRecord> matches;
+  std::vector<TrifocalTensor> tensors;
+  double best = 0.0;
+};
+
+const ScoringSetup &scoring_setup() {
+  static ScoringSetup setup;
+  if (!setup.matches.empty()) return setup;
+  const std::string path = make_file(5000, 0.5, "scoring");
+  int lines = -1;
+  {
+    QuietStdout quiet;
+    read_matches(path.c_str(), &setup.matches, &lines);
+  }
+  std::remove(path.c_str());
+  const int count = static_cast<int>(setup.matches.size());
+  UniformRandom random;
+  std::vector<int32_t> flags(count);
+  ScoringRule rule;
+  rule.distance = 2.0;
+  while (setup.tensors.size() < 256) {
+    MatchRecord sample[6];
+    for (MatchRecord &r : sample) r = setup.matches[static_cast<int>(random.next() * count) % count];
+    TrifocalTensor t;
+    if (!compute_tensor(TensorMethod::six_point, sample, 6, &t)) continue;
+    setup.tensors.push_back(t);
+    int l2 = 0;
+    const double score = score_tensor(rule, setup.matches.data(), count, t, flags.data(), &l2);
+    if (score > setup.best) setup.best = score;
+  }
+  return setup;
+}
+
+void BM_Scoring(benchmark::State &state, bool bounded) {
+  const ScoringSetup &setup = scoring_setup();
+  const int count = static_cast<int>(setup.matches.size());
+  std::vector<int32_t> flags(count);
+  ScoringRule rule;
+  rule.distance = 2.0;
+  size_t n = 0;
+  for (auto _ : state) {
+    const TrifocalTensor &t = setup.tensors[n++ % 256];
+    int l2 = 0;
+    bool pruned = false;
+    const double score =
+        bounded ? score_tensor_bounded(rule, setup.matches.data(), count, t, setup.best,
+                                       flags.data(), &l2, &pruned)
+                : score_tensor(rule, setup.matches.data(), count, t, flags.data(), &l2);
+    benchmark::DoNotOptimize(score);
+  }
+  state.counters["best"] = setup.best;
+}
+void BM_ScoringFull(benchmark::State &state) { BM_Scoring(state, false); }
+void BM_ScoringPruned(benchmark::State &state) { BM_Scoring(state, true); }
+BENCHMARK(BM_ScoringFull)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScoringPruned)->Unit(benchmark::kMicrosecond);
+
 // One transfer of the last position of a random triplet, the unit of the
 // bound. With the tensor of a scene (as in the tensor-algebra benchmark) the
 // eigen-decomposition converges in few sweeps; the tensors that six random
