@@ -97,8 +97,7 @@ Status OutputFile::commit() {
   if (!failed && !temporary_.empty() && std::rename(temporary_.c_str(), path_.c_str()) != 0)
     failed = true;
   if (failed) {
-    std::remove(temporary_.empty() ? path_.c_str() : temporary_.c_str());
-    temporary_.clear();
+    remove_output();
     return Status::cannot_write;
   }
   temporary_.clear();
@@ -109,6 +108,20 @@ void OutputFile::discard() {
   if (stream_ == nullptr) return;
   std::fclose(stream_);
   stream_ = nullptr;
-  std::remove(temporary_.empty() ? path_.c_str() : temporary_.c_str());
-  temporary_.clear();
+  remove_output();
+}
+
+void OutputFile::remove_output() {
+  if (!temporary_.empty()) {
+    std::remove(temporary_.c_str());
+    temporary_.clear();
+    return;
+  }
+  // An in-place output loses its name, unless the name is a device, a FIFO
+  // or a socket itself (writing to /dev/full must not delete /dev/full).
+  struct stat st;
+  if (lstat(path_.c_str(), &st) == 0 &&
+      (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
+    return;
+  std::remove(path_.c_str());
 }

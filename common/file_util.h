@@ -25,7 +25,8 @@ Status read_whole_stream(FILE *stream, std::string *text);
 // is not a regular file (a symbolic link, a device such as /dev/full, a
 // FIFO), or no temporary file can be made beside it, the target itself is
 // opened and written in place; a failed in-place write removes the name, as
-// a half-written file must not look like a result.
+// a half-written file must not look like a result (a name that is itself a
+// device, FIFO or socket stays).
 //
 // An OutputFile that is destroyed without a successful commit() discards
 // what it wrote.
@@ -55,6 +56,8 @@ class OutputFile {
   void discard();
 
  private:
+  void remove_output();
+
   FILE *stream_ = nullptr;
   std::string path_;       // the target
   std::string temporary_;  // the file written; empty for in-place output

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "file_util.h"
 #include "formats.h"
 
 namespace {
@@ -37,12 +38,6 @@ class OpenFile {
   OpenFile(const OpenFile &) = delete;
   OpenFile &operator=(const OpenFile &) = delete;
   FILE *get() const { return f_; }
-  bool close() {
-    bool ok = std::ferror(f_) == 0;
-    if (std::fclose(f_) != 0) ok = false;
-    f_ = nullptr;
-    return ok;
-  }
 
  private:
   FILE *f_;
@@ -72,7 +67,7 @@ struct PaletteEntry {
 
 }  // namespace
 
-QORImage *read_bmp(const char *name) {
+QORImage *read_bmp(const char *name, ImageMessages *) {
   OpenFile file(name, "rb");
   if (!file.get()) return nullptr;
   FILE *f = file.get();
@@ -174,8 +169,8 @@ QORImage *read_bmp(const char *name) {
   return image;
 }
 
-int write_bmp(const char *name, QORImage *image) {
-  if (!image) return 0;
+Status write_bmp(const char *name, QORImage *image, ImageMessages *) {
+  if (!image || !name) return Status::invalid_argument;
   // Three-byte images are written as 24-bit pixels, one-byte images as 8-bit
   // indices into a gray palette.
   uint32_t bits;
@@ -184,7 +179,7 @@ int write_bmp(const char *name, QORImage *image) {
   else if (image->bytes_per_pixel == 1)
     bits = 8;
   else
-    return 0;
+    return Status::invalid_argument;
   const size_t width = static_cast<size_t>(image->width);
   const size_t height = static_cast<size_t>(image->height);
   const size_t pixel_bytes = width * (bits / 8);
@@ -192,7 +187,7 @@ int write_bmp(const char *name, QORImage *image) {
   const uint64_t data_size = static_cast<uint64_t>(pixel_bytes + padding) * height;
   const uint32_t data_offset = bits == 24 ? 54 : 54 + 256 * 4;
   const uint64_t file_size = data_offset + data_size;
-  if (file_size > UINT32_MAX) return 0;  // the size fields hold 32 bits
+  if (file_size > UINT32_MAX) return Status::invalid_argument;  // the size fields hold 32 bits
 
   unsigned char head[54] = {};
   put16(head, kMagic);
@@ -205,9 +200,9 @@ int write_bmp(const char *name, QORImage *image) {
   put16(head + 28, bits);
   put32(head + 34, static_cast<uint32_t>(data_size));
 
-  OpenFile file(name, "wb");
-  if (!file.get()) return 0;
-  FILE *f = file.get();
+  OutputFile file;
+  if (file.open(name) != Status::ok) return Status::cannot_open;
+  FILE *f = file.stream();
   bool ok = std::fwrite(head, 1, sizeof head, f) == sizeof head;
   if (ok && bits == 8) {
     unsigned char palette[256 * 4];
@@ -234,12 +229,9 @@ int write_bmp(const char *name, QORImage *image) {
     }
     ok = std::fwrite(row.data(), 1, row.size(), f) == row.size();
   }
-  if (!file.close()) ok = false;
   if (!ok) {
-    // No half-written bitmap is left behind (a device is left alone).
-    struct stat st;
-    if (stat(name, &st) == 0 && S_ISREG(st.st_mode)) std::remove(name);
-    return 0;
+    file.discard();
+    return Status::cannot_write;
   }
-  return 1;
+  return file.commit();
 }

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "file_bytes.h"
+#include "file_util.h"
 #include "formats.h"
 
 // ---------------------------------------------------------------------------
@@ -529,8 +529,8 @@ QORImage *decode_gif(const unsigned char *data, size_t size) {
   return result;
 }
 
-QORImage *read_gif(const char *name) {
-  std::vector<unsigned char> bytes;
-  if (!read_file_bytes(name, &bytes)) return nullptr;
-  return decode_gif(bytes.data(), bytes.size());
+QORImage *read_gif(const char *name, ImageMessages *) {
+  std::string bytes;
+  if (read_whole_file(name, &bytes) != Status::ok) return nullptr;
+  return decode_gif(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
 }

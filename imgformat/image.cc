@@ -1,12 +1,52 @@
 // QORImage life cycle and the choice of reader or writer by extension.
 #include <cctype>
 #include <climits>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "extension.h"
 #include "formats.h"
+#include "messages.h"
 #include "qorimage.h"
+
+namespace {
+
+void append_text(std::string *text, const char *format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  char small[256];
+  const int n = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) < sizeof small) {
+    text->append(small, static_cast<size_t>(n));
+    return;
+  }
+  const size_t start = text->size();
+  text->resize(start + static_cast<size_t>(n) + 1);
+  std::vsnprintf(&(*text)[start], static_cast<size_t>(n) + 1, format, args);
+  text->resize(start + static_cast<size_t>(n));
+}
+
+}  // namespace
+
+void message_out(ImageMessages *messages, const char *format, ...) {
+  if (!messages) return;
+  va_list args;
+  va_start(args, format);
+  append_text(&messages->out, format, args);
+  va_end(args);
+}
+
+void message_err(ImageMessages *messages, const char *format, ...) {
+  if (!messages) return;
+  va_list args;
+  va_start(args, format);
+  append_text(&messages->err, format, args);
+  va_end(args);
+}
 
 QORImage *image_create(int width, int height, int type) {
   if (width < 0 || height < 0 || type < QOR_GRAY || type > QOR_HSV) return nullptr;
@@ -91,35 +131,35 @@ ImageFormatKind image_format_of(const char *name, bool lower_case) {
   return FORMAT_NONE;
 }
 
-QORImage *image_read(const char *name) {
+QORImage *image_read(const char *name, ImageMessages *messages) {
   // Reading ignores the case of the extension.
   switch (image_format_of(name, true)) {
-    case FORMAT_JPEG: return read_jpeg(name);
-    case FORMAT_TIFF: return read_tiff(name);
-    case FORMAT_GIF: return read_gif(name);
-    case FORMAT_PNG: return read_png(name);
+    case FORMAT_JPEG: return read_jpeg(name, messages);
+    case FORMAT_TIFF: return read_tiff(name, messages);
+    case FORMAT_GIF: return read_gif(name, messages);
+    case FORMAT_PNG: return read_png(name, messages);
     // The PNM reader goes by the file's magic number, not the extension.
     case FORMAT_PGM:
-    case FORMAT_PPM: return read_pnm(name);
-    case FORMAT_BMP: return read_bmp(name);
-    case FORMAT_PCT: return read_pct(name);
+    case FORMAT_PPM: return read_pnm(name, messages);
+    case FORMAT_BMP: return read_bmp(name, messages);
+    case FORMAT_PCT: return read_pct(name, messages);
     case FORMAT_NONE: break;
   }
   return nullptr;
 }
 
-int image_write(const char *name, QORImage *image, int option) {
+Status image_write(const char *name, QORImage *image, int option, ImageMessages *messages) {
   // Writing is case-sensitive: "x.JPG" selects no writer.
   switch (image_format_of(name, false)) {
-    case FORMAT_JPEG: return write_jpeg(name, image, option);
+    case FORMAT_JPEG: return write_jpeg(name, image, option, messages);
+    case FORMAT_PNG: return write_png(name, image, messages);
+    case FORMAT_PGM: return write_pgm(name, image, option, messages);
+    case FORMAT_PPM: return write_ppm(name, image, option, messages);
+    case FORMAT_BMP: return write_bmp(name, image, messages);
     case FORMAT_TIFF:
-    case FORMAT_GIF: return -1;  // no writer for these formats
-    case FORMAT_PNG: return write_png(name, image);
-    case FORMAT_PGM: return write_pgm(name, image, option);
-    case FORMAT_PPM: return write_ppm(name, image, option);
-    case FORMAT_BMP: return write_bmp(name, image);
-    case FORMAT_PCT: return 0;  // accepted, but nothing is written
+    case FORMAT_GIF:
+    case FORMAT_PCT:  // no writer for these formats
     case FORMAT_NONE: break;
   }
-  return -1;
+  return Status::invalid_argument;
 }

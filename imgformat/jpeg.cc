@@ -7,26 +7,46 @@
 
 #include <jpeglib.h>
 
+#include "file_util.h"
 #include "formats.h"
+#include "messages.h"
 #include "qorimage.h"
 
 // Both functions talk to a C library that reports errors through a callback;
-// the reader leaves that callback with longjmp. Nothing with a destructor
-// lives across the jump, and what changes after setjmp is volatile.
+// they leave that callback with longjmp. Nothing with a destructor lives
+// across the jump, and what changes after setjmp is volatile. The library's
+// messages (its errors, and the first warning of a file, such as "Corrupt
+// JPEG data: ...") go to the standard-error text of the messages as the
+// lines its console handler would print.
 
 namespace {
 
-// The library's standard error manager with the reader's way back.
-struct ReaderErrorManager {
+// The library's standard error manager with the way back and the messages.
+struct ErrorManager {
   jpeg_error_mgr manager;  // first, so the library's pointer is ours too
   std::jmp_buf jump;
+  ImageMessages *messages;
 };
 
-// Lets the library print its message, then returns to the reader instead of
-// ending the process.
-void reader_error_exit(j_common_ptr info) {
+void message_to_messages(j_common_ptr info) {
+  char text[JMSG_LENGTH_MAX];
+  (*info->err->format_message)(info, text);
+  message_err(reinterpret_cast<ErrorManager *>(info->err)->messages, "%s\n", text);
+}
+
+// Gives the library's message, then returns to the caller's recovery point
+// instead of ending the process.
+void error_to_caller(j_common_ptr info) {
   (*info->err->output_message)(info);
-  std::longjmp(reinterpret_cast<ReaderErrorManager *>(info->err)->jump, 1);
+  std::longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1);
+}
+
+// The standard manager with the two handlers above.
+void set_up_errors(ErrorManager *error, ImageMessages *messages) {
+  jpeg_std_error(&error->manager);
+  error->manager.error_exit = error_to_caller;
+  error->manager.output_message = message_to_messages;
+  error->messages = messages;
 }
 
 // Size of the file behind `file`; -1 when it is not a regular file.
@@ -38,16 +58,16 @@ long long regular_file_size(std::FILE *file) {
 
 }  // namespace
 
-QORImage *read_jpeg(const char *name) {
+QORImage *read_jpeg(const char *name, ImageMessages *messages) {
   std::FILE *file = std::fopen(name, "rb");
   if (!file) {
-    std::fprintf(stderr, "can't open %s\n", name);
+    message_err(messages, "can't open %s\n", name);
     return nullptr;
   }
   jpeg_decompress_struct info;
-  ReaderErrorManager error;
-  info.err = jpeg_std_error(&error.manager);
-  error.manager.error_exit = reader_error_exit;
+  ErrorManager error;
+  set_up_errors(&error, messages);
+  info.err = &error.manager;
   QORImage *volatile image = nullptr;
   if (setjmp(error.jump)) {
     // A library error: its message is out; release everything.
@@ -127,56 +147,21 @@ QORImage *read_jpeg(const char *name) {
 
 namespace {
 
-// The writer keeps the library's standard handling of errors (message on
-// standard error, then exit status 1), but first removes the partly written
-// file, so that no truncated JPEG is left behind under the promised name,
-// and says which file was lost: the library's message (for a full disk,
-// "Output file write error --- out of disk space?") does not name it.
-struct WriterErrorManager {
-  jpeg_error_mgr manager;  // first, so the library's pointer is ours too
-  const char *name;
-  std::FILE *file;
-};
-
-void writer_error_exit(j_common_ptr info) {
-  (*info->err->output_message)(info);
-  WriterErrorManager *error = reinterpret_cast<WriterErrorManager *>(info->err);
-  jpeg_destroy(info);
-  if (error->file) {
-    std::fclose(error->file);
-    std::remove(error->name);
-    std::fprintf(stderr, "can't write %s\n", error->name);
-  }
-  std::exit(EXIT_FAILURE);
-}
-
-}  // namespace
-
-int write_jpeg(const char *name, QORImage *image, int quality) {
-  // Only gray and RGB have a JPEG colour space. Refuse anything else here,
-  // before the library would reject its parameters and end the process.
-  if (!image || !image->pixels || (image->type != QOR_GRAY && image->type != QOR_RGB)) {
-    std::fprintf(stderr, "%s: only gray and RGB images can be written as JPEG\n", name);
-    return 0;
-  }
+// Compresses `image` into `file`; false after a library error, whose message
+// is in the messages. Only plain C objects live in this frame.
+bool compress(std::FILE *file, const QORImage *image, int quality, ImageMessages *messages) {
   jpeg_compress_struct info;
-  WriterErrorManager error;
-  info.err = jpeg_std_error(&error.manager);
-  error.manager.error_exit = writer_error_exit;
-  error.name = name;
-  error.file = nullptr;
-  jpeg_create_compress(&info);
-
-  std::FILE *file = std::fopen(name, "wb");
-  if (!file) {
-    std::fprintf(stderr, "can't open %s\n", name);
+  ErrorManager error;
+  set_up_errors(&error, messages);
+  info.err = &error.manager;
+  if (setjmp(error.jump)) {
     jpeg_destroy_compress(&info);
-    return 0;
+    return false;
   }
-  error.file = file;
+  jpeg_create_compress(&info);
   jpeg_stdio_dest(&info, file);
   // Dimensions that do not fit the library's (zero, or beyond its limit) are
-  // library errors and end the process after the library's message.
+  // library errors.
   info.image_width = static_cast<JDIMENSION>(image->width);
   info.image_height = static_cast<JDIMENSION>(image->height);
   if (image->type == QOR_GRAY) {
@@ -196,14 +181,40 @@ int write_jpeg(const char *name, QORImage *image, int quality) {
     jpeg_write_scanlines(&info, &row, 1);
   }
   jpeg_finish_compress(&info);
-  error.file = nullptr;
-  const int closed = std::fclose(file);
   jpeg_destroy_compress(&info);
-  if (closed != 0) {
-    // The last bytes did not reach the file: it is incomplete.
-    std::fprintf(stderr, "can't write %s\n", name);
-    std::remove(name);
-    return 0;
+  return true;
+}
+
+}  // namespace
+
+// A library error (for a full disk, "Output file write error --- out of disk
+// space?", which does not name the file) is followed by "can't write <name>"
+// and marked fatal with status 1, the status the library's own handling
+// ended the process with; the output is discarded, so no truncated JPEG is
+// left under the promised name.
+Status write_jpeg(const char *name, QORImage *image, int quality, ImageMessages *messages) {
+  // Only gray and RGB have a JPEG colour space. Refuse anything else here,
+  // before the library would reject its parameters.
+  if (!name) return Status::invalid_argument;
+  if (!image || !image->pixels || (image->type != QOR_GRAY && image->type != QOR_RGB)) {
+    message_err(messages, "%s: only gray and RGB images can be written as JPEG\n", name);
+    return Status::invalid_argument;
   }
-  return 1;
+  OutputFile file;
+  if (file.open(name) != Status::ok) {
+    message_err(messages, "can't open %s\n", name);
+    return Status::cannot_open;
+  }
+  if (!compress(file.stream(), image, quality, messages)) {
+    file.discard();
+    message_err(messages, "can't write %s\n", name);
+    if (messages) messages->fatal_status = 1;
+    return Status::cannot_write;
+  }
+  if (file.commit() != Status::ok) {
+    // The last bytes did not reach the file: it is incomplete.
+    message_err(messages, "can't write %s\n", name);
+    return Status::cannot_write;
+  }
+  return Status::ok;
 }

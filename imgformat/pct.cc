@@ -6,49 +6,43 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
-#include "file_bytes.h"
+#include "file_util.h"
 #include "formats.h"
+#include "messages.h"
 
 // ---------------------------------------------------------------------------
-// Fatal errors: every message goes through report_fatal, so that the exit is
-// in one place and a caller (a fuzz driver) can take it over.
+// Fatal errors: the reader gives up on the file, its message goes to the
+// standard-error text and the status a program ends with to fatal_status.
 
 namespace {
 
-void default_fatal_handler(const char *message, int status) {
-  std::fflush(stdout);
-  std::fputs(message, stderr);
-  std::exit(status);
+void report_fatal(ImageMessages *messages, const char *message, int status) {
+  if (!messages) return;
+  message_err(messages, "%s", message);
+  messages->fatal_status = status;
 }
 
-PctFatalHandler fatal_handler = default_fatal_handler;
-
-void report_fatal(const char *message, int status) { fatal_handler(message, status); }
-
 // "ERROR: %s: %s\n" with two texts.
-void fatal_error(const char *where, const char *what, int status) {
+void fatal_error(ImageMessages *messages, const char *where, const char *what, int status) {
   char message[256];
   std::snprintf(message, sizeof message, "ERROR: %s: %s\n", where, what);
-  report_fatal(message, status);
+  report_fatal(messages, message, status);
 }
 
 // "ERROR: %s: %s: %s (%d" with the system error number, then ")\n".
-void fatal_system_error(const char *where, const char *call, const char *what, int error,
-                        int status) {
+void fatal_system_error(ImageMessages *messages, const char *where, const char *call,
+                        const char *what, int error, int status) {
   char message[256];
   std::snprintf(message, sizeof message, "ERROR: %s: %s: %s (%d)\n", where, call, what, error);
-  report_fatal(message, status);
+  report_fatal(messages, message, status);
 }
 
 }  // namespace
 
-void pct_set_fatal_handler(PctFatalHandler handler) {
-  fatal_handler = handler ? handler : default_fatal_handler;
-}
-
-double PixPerByte(int depth) {
+double PixPerByte(int depth, ImageMessages *messages) {
   switch (depth) {
     case 1: return 8.0;
     case 2: return 4.0;
@@ -57,7 +51,7 @@ double PixPerByte(int depth) {
     case 16: return 0.5;
     case 32: return 0.25;
     default:
-      fatal_error("PixPerByte", "depth is not a power of 2 between 1 and 32 (inclusive)", 1);
+      fatal_error(messages, "PixPerByte", "depth is not a power of 2 between 1 and 32 (inclusive)", 1);
       return 0.0;
   }
 }
@@ -124,7 +118,7 @@ const DifferenceTable &difference_table() {
 }  // namespace
 
 int decode_lossless(const unsigned char *data, size_t length, int width, int height, int depth,
-                    unsigned char *out, size_t capacity) {
+                    unsigned char *out, size_t capacity, ImageMessages *messages) {
   // The first pixel's prediction is 2^(depth - 1).
   if (depth < 1 || depth > 16 || width < 0 || height < 0) return 0;
   // Table length, ten counts of codes by length, the symbols, the predictor.
@@ -142,7 +136,7 @@ int decode_lossless(const unsigned char *data, size_t length, int width, int hei
   for (int i = 0; i < kMaxCodeLength; ++i) listed += counts[i];
   int *sizes = static_cast<int *>(std::calloc(static_cast<size_t>(listed) + 1, sizeof(int)));
   if (!sizes) {
-    fatal_system_error("build_huffsizes", "calloc", "ptr_huffcode_table", errno, -1);
+    fatal_system_error(messages, "build_huffsizes", "calloc", "ptr_huffcode_table", errno, -1);
     return 0;
   }
   int k = 0;
@@ -229,7 +223,7 @@ int decode_lossless(const unsigned char *data, size_t length, int width, int hei
         case 6: prediction = rb + (ra >> 1) - (rc >> 1); break;
         case 7: prediction = (ra + rb) >> 1; break;
         default:
-          fatal_error("predict", "Invalid prediction type.  Must be a value 1-7.", 1);
+          fatal_error(messages, "predict", "Invalid prediction type.  Must be a value 1-7.", 1);
           return 0;
       }
     }
@@ -264,12 +258,12 @@ bool read_field(const unsigned char *field, int *value) {
 
 }  // namespace
 
-QORImage *decode_pct(const unsigned char *data, size_t size) {
+QORImage *decode_pct(const unsigned char *data, size_t size, ImageMessages *messages) {
   // The 8-byte length field must read 288; a file too short to hold it has
   // no header either.
   int header_length = 0;
   if (size < 8 || !read_field(data, &header_length) || header_length != kHeaderLength) {
-    report_fatal("Record Sync Error: Header not found or old format.\n", -1);
+    report_fatal(messages, "Record Sync Error: Header not found or old format.\n", -1);
     return nullptr;
   }
   if (size < kDataOffset) return nullptr;
@@ -281,7 +275,7 @@ QORImage *decode_pct(const unsigned char *data, size_t size) {
       !read_field(header + kCompressedLengthField, &compressed_length))
     return nullptr;
 
-  if (PixPerByte(depth) == 0.0) return nullptr;  // fatal handler returned
+  if (PixPerByte(depth, messages) == 0.0) return nullptr;  // a fatal fault
   // Packed depths (1, 2, 4) and wide samples (16, 32) do not describe a
   // gray or RGB image of whole bytes per pixel: such files are refused.
   if (depth != 8) return nullptr;
@@ -309,21 +303,21 @@ QORImage *decode_pct(const unsigned char *data, size_t size) {
   if (pixel_count > reachable) {
     std::vector<unsigned char> scratch(reachable + 1);
     decode_lossless(body, static_cast<size_t>(compressed_length), width, height, depth,
-                    scratch.data(), reachable);
+                    scratch.data(), reachable, messages);
     return nullptr;
   }
   QORImage *image = image_create(width, height, QOR_GRAY);
   if (!image) return nullptr;
   if (!decode_lossless(body, static_cast<size_t>(compressed_length), width, height, depth,
-                       image->pixels, pixel_count)) {
+                       image->pixels, pixel_count, messages)) {
     image_free(image);
     return nullptr;
   }
   return image;
 }
 
-QORImage *read_pct(const char *name) {
-  std::vector<unsigned char> bytes;
-  if (!read_file_bytes(name, &bytes)) return nullptr;
-  return decode_pct(bytes.data(), bytes.size());
+QORImage *read_pct(const char *name, ImageMessages *messages) {
+  std::string bytes;
+  if (read_whole_file(name, &bytes) != Status::ok) return nullptr;
+  return decode_pct(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), messages);
 }

@@ -7,19 +7,16 @@
 
 #include "qorimage.h"
 
-// Fatal errors of the reader (a wrong header length field, a depth that
+// Fatal faults of the reader (a wrong header length field, a depth that
 // PixPerByte refuses, an invalid predictor, no memory for the code-size list)
-// all end in one place. The default handler flushes standard output, writes
-// `message` to standard error and ends the process with `status`. A handler
-// set here receives the same message and status instead; if it returns, the
-// reader abandons the file, releases what it holds and returns null (or 0).
-typedef void (*PctFatalHandler)(const char *message, int status);
-// Null restores the default handler.
-void pct_set_fatal_handler(PctFatalHandler handler);
+// make it abandon the file, release what it holds and return null (or 0),
+// with the fault's message appended to messages->err and messages->fatal_status
+// set to the status the programs end with (1, or -1 for the header length
+// field). `messages` may be null.
 
 // Pixels per byte of a depth: 8, 4, 2, 1, 0.5, 0.25 for 1, 2, 4, 8, 16 and 32
-// bits. Any other depth is fatal (status 1); 0 if the handler returns.
-double PixPerByte(int depth);
+// bits. Any other depth is fatal (status 1) and gives 0.
+double PixPerByte(int depth, ImageMessages *messages = nullptr);
 
 // Decodes the lossless-coded data (Huffman table, predictor, entropy-coded
 // differences) into width * height bytes at `out`, which has room for
@@ -29,7 +26,7 @@ double PixPerByte(int depth);
 // running past `capacity`. An invalid predictor is fatal (status 1) at the
 // first pixel that uses it.
 int decode_lossless(const unsigned char *data, size_t length, int width, int height, int depth,
-                    unsigned char *out, size_t capacity);
+                    unsigned char *out, size_t capacity, ImageMessages *messages = nullptr);
 
 // Reads a whole PCT file held in memory; null when it is unreadable.
-QORImage *decode_pct(const unsigned char *data, size_t size);
+QORImage *decode_pct(const unsigned char *data, size_t size, ImageMessages *messages = nullptr);

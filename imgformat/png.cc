@@ -22,9 +22,10 @@
 // row can run over the image. Interlaced files are read through libpng's
 // interlace handling.
 //
-// libpng's default handlers print its errors as "libpng error: %s" and its
-// warnings as "libpng warning: %s" on the standard error stream; an error
-// returns to the recovery point set with setjmp. The functions that hold a
+// libpng's errors and warnings go to the standard-error text of the
+// messages as "libpng error: %s" and "libpng warning: %s" lines, the form of
+// libpng's own console handlers; an error returns to the recovery point set
+// with setjmp. The functions that hold a
 // recovery point keep only plain C objects in their frame, so that the
 // long jump skips no destructor.
 #include <png.h>
@@ -34,8 +35,11 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
+#include "file_util.h"
 #include "formats.h"
+#include "messages.h"
 
 namespace {
 
@@ -51,22 +55,53 @@ unsigned long long promised_bytes(png_uint_32 width, png_uint_32 height, int cha
   return static_cast<unsigned long long>(height) * (1 + (row_bits + 7) / 8);
 }
 
-// Removes a regular file after a failed write; a device is left alone.
-void remove_partial(const char *name) {
-  struct stat st;
-  if (stat(name, &st) == 0 && S_ISREG(st.st_mode)) std::remove(name);
+void error_to_messages(png_structp png, png_const_charp text) {
+  message_err(static_cast<ImageMessages *>(png_get_error_ptr(png)), "libpng error: %s\n", text);
+  png_longjmp(png, 1);
+}
+
+void warning_to_messages(png_structp png, png_const_charp text) {
+  message_err(static_cast<ImageMessages *>(png_get_error_ptr(png)), "libpng warning: %s\n", text);
+}
+
+// Writes the PNG stream of `image` to `f`; false after a libpng error. Only
+// plain C objects live in this frame (see above).
+bool write_rows(FILE *f, const QORImage *image, int colour_type, png_bytep *rows,
+                ImageMessages *messages) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, messages, error_to_messages,
+                                            warning_to_messages);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info) {
+    png_destroy_write_struct(&png, nullptr);
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_init_io(png, f);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(image->width),
+               static_cast<png_uint_32>(image->height), 8, colour_type, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_write_image(png, rows);
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
 }
 
 }  // namespace
 
-QORImage *read_png(const char *name) {
+QORImage *read_png(const char *name, ImageMessages *messages) {
   FILE *f = name ? std::fopen(name, "rb") : nullptr;
   if (!f) return nullptr;
   struct stat st;
   const long long file_size =
       fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : -1;
 
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, messages, error_to_messages,
+                                           warning_to_messages);
   if (!png) {
     std::fclose(f);
     return nullptr;
@@ -79,7 +114,7 @@ QORImage *read_png(const char *name) {
   }
   QORImage *volatile image = nullptr;
   if (setjmp(png_jmpbuf(png))) {
-    // libpng has printed its message.
+    // libpng has given its message.
     png_destroy_read_struct(&png, &info, nullptr);
     image_free(image);
     std::fclose(f);
@@ -161,61 +196,27 @@ QORImage *read_png(const char *name) {
   return image;
 }
 
-int write_png(const char *name, QORImage *image) {
-  if (!image) return -1;
-  FILE *f = name ? std::fopen(name, "wb") : nullptr;
-  if (!f) return -1;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  if (!png) {
-    std::fclose(f);
-    return -1;
-  }
-  png_infop info = png_create_info_struct(png);
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    std::fclose(f);
-    return -1;
-  }
-  png_bytep *volatile rows = nullptr;
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::free(rows);
-    std::fclose(f);
-    remove_partial(name);
-    return -1;
-  }
-
-  png_init_io(png, f);
+Status write_png(const char *name, QORImage *image, ImageMessages *messages) {
+  if (!image || !name) return Status::invalid_argument;
   int colour_type;
   if (image->type == QOR_GRAY && image->bytes_per_pixel == 1) {
     colour_type = PNG_COLOR_TYPE_GRAY;
   } else if (image->type == QOR_RGB && image->bytes_per_pixel == 3) {
     colour_type = PNG_COLOR_TYPE_RGB;
   } else {
-    // HSV has no PNG form; the file has been created and stays empty.
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return -1;
+    return Status::invalid_argument;  // HSV has no PNG form
   }
-  png_set_IHDR(png, info, static_cast<png_uint_32>(image->width),
-               static_cast<png_uint_32>(image->height), 8, colour_type, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-
   // One row address per image row, however tall the image.
   const size_t height = static_cast<size_t>(image->height);
   const size_t row_bytes = static_cast<size_t>(image->width) * image->bytes_per_pixel;
-  rows = static_cast<png_bytep *>(std::malloc(height * sizeof(png_bytep)));
-  if (!rows) png_error(png, "out of memory for the row table");
+  std::vector<png_bytep> rows(height);
   for (size_t i = 0; i < height; ++i) rows[i] = image->pixels + i * row_bytes;
-  png_write_image(png, rows);
-  png_write_end(png, nullptr);
 
-  png_destroy_write_struct(&png, &info);
-  std::free(rows);
-  if (std::fclose(f) != 0) {
-    remove_partial(name);
-    return -1;
+  OutputFile file;
+  if (file.open(name) != Status::ok) return Status::cannot_open;
+  if (!write_rows(file.stream(), image, colour_type, rows.data(), messages)) {
+    file.discard();
+    return Status::cannot_write;
   }
-  return 1;
+  return file.commit();
 }

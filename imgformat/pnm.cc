@@ -21,11 +21,13 @@
 #include <cstdio>
 #include <string>
 
+#include "file_util.h"
 #include "formats.h"
+#include "messages.h"
 
 namespace {
 
-// Closes the file when the reader or writer returns, whichever way.
+// Closes the file when the reader returns, whichever way.
 class OpenFile {
  public:
   OpenFile(const char *name, const char *mode) : f_(name ? std::fopen(name, mode) : nullptr) {}
@@ -35,13 +37,6 @@ class OpenFile {
   OpenFile(const OpenFile &) = delete;
   OpenFile &operator=(const OpenFile &) = delete;
   FILE *get() const { return f_; }
-  // Closes now and reports whether everything written reached the file.
-  bool close() {
-    bool ok = std::ferror(f_) == 0;
-    if (std::fclose(f_) != 0) ok = false;
-    f_ = nullptr;
-    return ok;
-  }
 
  private:
   FILE *f_;
@@ -142,16 +137,17 @@ class LineTokens {
   size_t pos_ = 0;
 };
 
-void header_end_of_input(const char *prefix) {
-  std::printf("\n");
-  std::printf("%s_READ_HEADER: Fatal error.\n", prefix);
-  std::printf("  End of input.\n");
+void header_end_of_input(const char *prefix, ImageMessages *messages) {
+  message_out(messages, "\n%s_READ_HEADER: Fatal error.\n  End of input.\n", prefix);
 }
 
-void bad_magic(const char *prefix, const std::string &magic) {
-  std::printf("\n");
-  std::printf("%s_READ_HEADER: Fatal error.\n", prefix);
-  std::printf("  Bad magic number = %s.\n", magic.c_str());
+void data_end_of_input(const char *prefix, ImageMessages *messages) {
+  message_out(messages, "\n%s_READ_DATA: Fatal error.\n  End of input.\n", prefix);
+}
+
+void bad_magic(const char *prefix, const std::string &magic, ImageMessages *messages) {
+  message_out(messages, "\n%s_READ_HEADER: Fatal error.\n  Bad magic number = %s.\n", prefix,
+              magic.c_str());
 }
 
 // Header of P2, P3 and P6 read line by line: magic, width, height, maximum
@@ -159,20 +155,20 @@ void bad_magic(const char *prefix, const std::string &magic) {
 // form in the messages. False after a fault (with its message when there is
 // one).
 bool read_line_header(LineTokens *tokens, const char *magic_upper, const char *magic_lower,
-                      const char *prefix, int *width, int *height) {
+                      const char *prefix, int *width, int *height, ImageMessages *messages) {
   std::string token;
   if (!tokens->next(&token)) {
-    header_end_of_input(prefix);
+    header_end_of_input(prefix, messages);
     return false;
   }
   if (token != magic_upper && token != magic_lower) {
-    bad_magic(prefix, token);
+    bad_magic(prefix, token, messages);
     return false;
   }
   int values[3];
   for (int i = 0; i < 3; ++i) {
     if (!tokens->next(&token)) {
-      header_end_of_input(prefix);
+      header_end_of_input(prefix, messages);
       return false;
     }
     // A header field that is no number gives no image.
@@ -194,7 +190,7 @@ long long sample_count(int width, int height, int channels) {
 
 // Samples as whitespace-separated decimal tokens, `channels` per pixel.
 QORImage *read_ascii_samples(LineTokens *tokens, FILE *f, int width, int height, int type,
-                             const char *prefix) {
+                             const char *prefix, ImageMessages *messages) {
   const int channels = type == QOR_GRAY ? 1 : 3;
   long long n = sample_count(width, height, channels);
   if (n < 0) return nullptr;
@@ -202,9 +198,7 @@ QORImage *read_ascii_samples(LineTokens *tokens, FILE *f, int width, int height,
   // Each sample token takes at least one character of the file.
   long long left = bytes_left(f);
   if (left >= 0 && left < n) {
-    std::printf("\n");
-    std::printf("%s_READ_DATA: Fatal error.\n", prefix);
-    std::printf("  End of input.\n");
+    data_end_of_input(prefix, messages);
     return nullptr;
   }
   QORImage *image = image_create(width, height, type);
@@ -213,9 +207,7 @@ QORImage *read_ascii_samples(LineTokens *tokens, FILE *f, int width, int height,
   unsigned char sample = 0;
   for (long long i = 0; i < n; ++i) {
     if (!tokens->next(&token)) {
-      std::printf("\n");
-      std::printf("%s_READ_DATA: Fatal error.\n", prefix);
-      std::printf("  End of input.\n");
+      data_end_of_input(prefix, messages);
       image_free(image);
       return nullptr;
     }
@@ -226,20 +218,21 @@ QORImage *read_ascii_samples(LineTokens *tokens, FILE *f, int width, int height,
 }
 
 // Samples as raw bytes starting at the current position.
-QORImage *read_binary_samples(FILE *f, int width, int height, int type, const char *prefix) {
+QORImage *read_binary_samples(FILE *f, int width, int height, int type, const char *prefix,
+                              ImageMessages *messages) {
   const int channels = type == QOR_GRAY ? 1 : 3;
   long long n = sample_count(width, height, channels);
   if (n < 0) return nullptr;
   long long left = bytes_left(f);
   if (left >= 0 && left < n) {
-    std::printf("%s_READ_DATA: Failed reading data byte %d.\n", prefix, static_cast<int>(left));
+    message_out(messages, "%s_READ_DATA: Failed reading data byte %d.\n", prefix, static_cast<int>(left));
     return nullptr;
   }
   QORImage *image = image_create(width, height, type);
   if (!image) return nullptr;
   size_t got = std::fread(image->pixels, 1, static_cast<size_t>(n), f);
   if (got < static_cast<size_t>(n)) {
-    std::printf("%s_READ_DATA: Failed reading data byte %d.\n", prefix, static_cast<int>(got));
+    message_out(messages, "%s_READ_DATA: Failed reading data byte %d.\n", prefix, static_cast<int>(got));
     image_free(image);
     return nullptr;
   }
@@ -247,15 +240,16 @@ QORImage *read_binary_samples(FILE *f, int width, int height, int type, const ch
 }
 
 QORImage *read_line_form(const char *name, const char *mode, const char *magic_upper,
-                         const char *magic_lower, int type, bool binary, const char *prefix) {
+                         const char *magic_lower, int type, bool binary, const char *prefix,
+                         ImageMessages *messages) {
   OpenFile file(name, mode);
   if (!file.get()) return nullptr;
   LineTokens tokens(file.get());
   int width, height;
-  if (!read_line_header(&tokens, magic_upper, magic_lower, prefix, &width, &height))
+  if (!read_line_header(&tokens, magic_upper, magic_lower, prefix, &width, &height, messages))
     return nullptr;
-  if (binary) return read_binary_samples(file.get(), width, height, type, prefix);
-  return read_ascii_samples(&tokens, file.get(), width, height, type, prefix);
+  if (binary) return read_binary_samples(file.get(), width, height, type, prefix, messages);
+  return read_ascii_samples(&tokens, file.get(), width, height, type, prefix, messages);
 }
 
 // Characters of the P5 header: 0xFF and the end of the file both end the
@@ -281,18 +275,10 @@ void write_sample(FILE *f, int value, bool line_end) {
   std::fputc(line_end ? '\n' : ' ', f);
 }
 
-// Closes a written file; a regular file whose writing failed is removed
-// rather than left half written (a device such as /dev/full is left alone).
-bool finish_file(OpenFile *file, const char *name) {
-  if (file->close()) return true;
-  struct stat st;
-  if (stat(name, &st) == 0 && S_ISREG(st.st_mode)) std::remove(name);
-  return false;
-}
 
 }  // namespace
 
-QORImage *read_pnm(const char *name) {
+QORImage *read_pnm(const char *name, ImageMessages *messages) {
   char form = 0;
   {
     OpenFile file(name, "r");
@@ -315,27 +301,27 @@ QORImage *read_pnm(const char *name) {
     form = static_cast<char>(c);
   }
   switch (form) {
-    case '2': return pgma_read(name);
-    case '3': return ppma_read(name);
-    case '5': return pgmb_read(name);
-    case '6': return ppmb_read(name);
+    case '2': return pgma_read(name, messages);
+    case '3': return ppma_read(name, messages);
+    case '5': return pgmb_read(name, messages);
+    case '6': return ppmb_read(name, messages);
     default: return nullptr;
   }
 }
 
-QORImage *pgma_read(const char *name) {
-  return read_line_form(name, "r", "P2", "p2", QOR_GRAY, false, "PGMA");
+QORImage *pgma_read(const char *name, ImageMessages *messages) {
+  return read_line_form(name, "r", "P2", "p2", QOR_GRAY, false, "PGMA", messages);
 }
 
-QORImage *ppma_read(const char *name) {
-  return read_line_form(name, "r", "P3", "p3", QOR_RGB, false, "PPMA");
+QORImage *ppma_read(const char *name, ImageMessages *messages) {
+  return read_line_form(name, "r", "P3", "p3", QOR_RGB, false, "PPMA", messages);
 }
 
-QORImage *ppmb_read(const char *name) {
-  return read_line_form(name, "rb", "P6", "p6", QOR_RGB, true, "PPMB");
+QORImage *ppmb_read(const char *name, ImageMessages *messages) {
+  return read_line_form(name, "rb", "P6", "p6", QOR_RGB, true, "PPMB", messages);
 }
 
-QORImage *pgmb_read(const char *name) {
+QORImage *pgmb_read(const char *name, ImageMessages *messages) {
   OpenFile file(name, "rb");
   if (!file.get()) return nullptr;
   FILE *f = file.get();
@@ -357,21 +343,21 @@ QORImage *pgmb_read(const char *name) {
     // `c` is the whitespace ending the token; after the maximum value it is
     // the one character consumed before the samples.
     if (k == 0 && tokens[0] != "P5" && tokens[0] != "p5") {
-      bad_magic("PGMB", tokens[0]);
+      bad_magic("PGMB", tokens[0], messages);
       return nullptr;
     }
   }
   int values[3];
   for (int k = 0; k < 3; ++k)
     if (!header_number(tokens[k + 1], &values[k])) return nullptr;
-  return read_binary_samples(f, values[0], values[1], QOR_GRAY, "PGMB");
+  return read_binary_samples(f, values[0], values[1], QOR_GRAY, "PGMB", messages);
 }
 
-int pgma_write(const char *name, QORImage *image) {
-  if (!image) return 0;
-  OpenFile file(name, "w");
-  if (!file.get()) return 0;
-  FILE *f = file.get();
+Status pgma_write(const char *name, QORImage *image) {
+  if (!image || !name) return Status::invalid_argument;
+  OutputFile file;
+  if (file.open(name) != Status::ok) return Status::cannot_open;
+  FILE *f = file.stream();
   std::fprintf(f, "P2\n");
   std::fprintf(f, "# %s\n", name);
   std::fprintf(f, "%d %d\n", image->width, image->height);
@@ -387,27 +373,27 @@ int pgma_write(const char *name, QORImage *image) {
       write_sample(f, image->pixels[count - 1], line_end);
     }
   }
-  return finish_file(&file, name) ? 1 : 0;
+  return file.commit();
 }
 
-int pgmb_write(const char *name, QORImage *image) {
-  if (!image) return 0;
-  OpenFile file(name, "wb");
-  if (!file.get()) return 0;
-  FILE *f = file.get();
+Status pgmb_write(const char *name, QORImage *image) {
+  if (!image || !name) return Status::invalid_argument;
+  OutputFile file;
+  if (file.open(name) != Status::ok) return Status::cannot_open;
+  FILE *f = file.stream();
   std::fprintf(f, "P5 %d %d %d ", image->width, image->height, 255);
   size_t n = static_cast<size_t>(image->width) * static_cast<size_t>(image->height);
   std::fwrite(image->pixels, 1, n, f);
-  return finish_file(&file, name) ? 1 : 0;
+  return file.commit();
 }
 
-int ppma_write(const char *name, QORImage *image) {
+Status ppma_write(const char *name, QORImage *image) {
   // The samples are read three to a pixel; anything else would run past the
   // end of the pixel block.
-  if (!image || image->bytes_per_pixel != 3) return -1;
-  OpenFile file(name, "w");
-  if (!file.get()) return -1;
-  FILE *f = file.get();
+  if (!image || !name || image->bytes_per_pixel != 3) return Status::invalid_argument;
+  OutputFile file;
+  if (file.open(name) != Status::ok) return Status::cannot_open;
+  FILE *f = file.stream();
   std::fprintf(f, "P3\n");
   std::fprintf(f, "# %s\n", name);
   std::fprintf(f, "%d %d\n", image->width, image->height);
@@ -425,24 +411,24 @@ int ppma_write(const char *name, QORImage *image) {
       std::fputc(line_end ? '\n' : ' ', f);
     }
   }
-  return finish_file(&file, name) ? 1 : -1;
+  return file.commit();
 }
 
-int ppmb_write(const char *name, QORImage *image) {
-  if (!image || image->bytes_per_pixel != 3) return -1;
-  OpenFile file(name, "wb");
-  if (!file.get()) return -1;
-  FILE *f = file.get();
+Status ppmb_write(const char *name, QORImage *image) {
+  if (!image || !name || image->bytes_per_pixel != 3) return Status::invalid_argument;
+  OutputFile file;
+  if (file.open(name) != Status::ok) return Status::cannot_open;
+  FILE *f = file.stream();
   std::fprintf(f, "P6\n%d %d\n%d\n", image->width, image->height, 255);
   size_t n = static_cast<size_t>(image->width) * static_cast<size_t>(image->height) * 3;
   std::fwrite(image->pixels, 1, n, f);
-  return finish_file(&file, name) ? 1 : -1;
+  return file.commit();
 }
 
-int write_pgm(const char *name, QORImage *image, int binary) {
+Status write_pgm(const char *name, QORImage *image, int binary, ImageMessages *) {
   return binary ? pgmb_write(name, image) : pgma_write(name, image);
 }
 
-int write_ppm(const char *name, QORImage *image, int binary) {
+Status write_ppm(const char *name, QORImage *image, int binary, ImageMessages *) {
   return binary ? ppmb_write(name, image) : ppma_write(name, image);
 }

@@ -6,18 +6,18 @@
 
 // Readers: a new image (type 0 for the gray forms, type 1 for the colour
 // forms) owned by the caller, or null. Header and data faults are reported
-// on the standard output with the messages of each form.
-QORImage *pgma_read(const char *name);
-QORImage *pgmb_read(const char *name);
-QORImage *ppma_read(const char *name);
-QORImage *ppmb_read(const char *name);
+// in the standard-output text of `messages` with the messages of each form.
+QORImage *pgma_read(const char *name, ImageMessages *messages = nullptr);
+QORImage *pgmb_read(const char *name, ImageMessages *messages = nullptr);
+QORImage *ppma_read(const char *name, ImageMessages *messages = nullptr);
+QORImage *ppmb_read(const char *name, ImageMessages *messages = nullptr);
 
 // Gray writers: the first width x height bytes of the pixel block, whatever
-// the image type. 1 written, 0 not.
-int pgma_write(const char *name, QORImage *image);
-int pgmb_write(const char *name, QORImage *image);
+// the image type.
+Status pgma_write(const char *name, QORImage *image);
+Status pgmb_write(const char *name, QORImage *image);
 
-// Colour writers: three bytes per pixel. 1 written, -1 not (also for an
+// Colour writers: three bytes per pixel (Status::invalid_argument for an
 // image that does not have three bytes per pixel).
-int ppma_write(const char *name, QORImage *image);
-int ppmb_write(const char *name, QORImage *image);
+Status ppma_write(const char *name, QORImage *image);
+Status ppmb_write(const char *name, QORImage *image);

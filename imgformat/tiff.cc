@@ -4,8 +4,9 @@
 // palette, bilevel, gray, RGB, YCbCr, separated planes, any orientation) into
 // 8-bit red, green, blue and alpha per pixel, bottom row first. The picture
 // becomes a gray image when every pixel has red = green = blue, else an RGB
-// image; alpha is dropped. libtiff prints its own errors and warnings on the
-// standard error stream.
+// image; alpha is dropped. libtiff's errors and warnings go to the
+// standard-error text of the messages, in the form of libtiff's own console
+// handlers ("module: text.", "module: Warning, text.").
 //
 // Before the raster is allocated, the header's size is weighed against the
 // file: uncompressed data must fit in the file, and compressed data may not
@@ -17,10 +18,12 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "formats.h"
+#include "messages.h"
 
 namespace {
 
@@ -41,11 +44,44 @@ bool plausible_size(TIFF *tif, uint32_t height, long long file_size) {
   return data_bytes <= limit;
 }
 
+void append_report(ImageMessages *messages, const char *module, const char *kind,
+                   const char *format, va_list args) {
+  char text[1024];
+  std::vsnprintf(text, sizeof text, format, args);
+  if (module)
+    message_err(messages, "%s: %s%s.\n", module, kind, text);
+  else
+    message_err(messages, "%s%s.\n", kind, text);
+}
+
+int error_to_messages(TIFF *, void *user_data, const char *module, const char *format,
+                      va_list args) {
+  append_report(static_cast<ImageMessages *>(user_data), module, "", format, args);
+  return 1;  // handled: libtiff's process-wide handler stays silent
+}
+
+int warning_to_messages(TIFF *, void *user_data, const char *module, const char *format,
+                        va_list args) {
+  append_report(static_cast<ImageMessages *>(user_data), module, "Warning, ", format, args);
+  return 1;
+}
+
+// Opens `name` with the handlers above attached to this one file.
+TIFF *open_tiff(const char *name, ImageMessages *messages) {
+  TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+  if (!options) return nullptr;
+  TIFFOpenOptionsSetErrorHandlerExtR(options, error_to_messages, messages);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, warning_to_messages, messages);
+  TIFF *tif = TIFFOpenExt(name, "r", options);
+  TIFFOpenOptionsFree(options);
+  return tif;
+}
+
 }  // namespace
 
-QORImage *read_tiff(const char *name) {
+QORImage *read_tiff(const char *name, ImageMessages *messages) {
   if (!name) return nullptr;
-  TIFF *tif = TIFFOpen(name, "r");
+  TIFF *tif = open_tiff(name, messages);
   if (!tif) return nullptr;
   struct stat st;
   const long long file_size = stat(name, &st) == 0 && S_ISREG(st.st_mode)
@@ -83,7 +119,7 @@ QORImage *read_tiff(const char *name) {
   QORImage *image =
       image_create(static_cast<int>(width), static_cast<int>(height), colour ? QOR_RGB : QOR_GRAY);
   if (!image) {
-    std::printf("Memory allocation for QORImage failed");
+    message_out(messages, "Memory allocation for QORImage failed");
     _TIFFfree(raster);
     TIFFClose(tif);
     return nullptr;

@@ -1,7 +1,12 @@
 // Match files: the in-memory correspondence record, the reader of pair and
 // triplet files, and the writers of support-match and filtered-match files.
+// Nothing here prints or ends the process: every call returns a Status.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "status.h"
 
 // One image position. An absent position is (-1.0, -1.0) exactly.
 struct MatchPoint {
@@ -22,23 +27,38 @@ struct MatchRecord {
 // True when the position is the absent marker (-1.0, -1.0).
 inline bool point_absent(const MatchPoint &p) { return p.x == -1.0 && p.y == -1.0; }
 
-// Reads the whole file; hands a malloc'ed array to *records (caller frees it
-// with free) and returns the record count; 0 when nothing could be read.
-int read_matches(MatchRecord **records, const char *path);
+// Reads the whole match file at `path` into *records, one record per line.
+// *line_count is the number of lines counted, or -1 when the file was not
+// opened or its lines could not be counted. Status::ok with at least one
+// record; Status::cannot_open when the file cannot be opened;
+// Status::empty_input for a file without lines; Status::bad_input for more
+// lines than an int counts; Status::out_of_memory when the text or the
+// records do not fit in memory. The records take one allocation of exactly
+// count records; on any failure *records is left empty.
+Status read_matches(const char *path, std::vector<MatchRecord> *records, int *line_count);
 
 // Searches records[0..n-1] for the first record equal in one member to the
 // queried position (a (-1,-1) query is not searched); returns its index or -1.
 int32_t find_point_index(const MatchRecord *records, int n, double first_x, double first_y,
                          double middle_x, double middle_y, double last_x, double last_y);
 
-// Writes the records whose flag is non-zero to base + ".matches".
-void write_support_matches(const MatchRecord *records, int count, const int32_t *flags,
-                           const char *base);
-// Writes the records whose score is strictly below median * scale to
-// base + ".filtered".
-void write_filtered_matches(const MatchRecord *records, int count, const double *scores,
-                            double median, double scale, const char *base);
-// Writes the first and last positions of the same selection to
-// base + ".L.filtered" and base + ".R.filtered".
-void write_filtered_sides(const MatchRecord *records, int count, const double *scores,
-                          double median, double scale, const char *base);
+// Writes the records whose flag is non-zero to `path` (the full output name),
+// a triplet line per record with a middle position and a pair line for the
+// others. Status::cannot_open when the file cannot be opened,
+// Status::cannot_write when it cannot be written completely (the output is
+// then not left behind).
+Status write_support_matches(const MatchRecord *records, int count, const int32_t *flags,
+                             const std::string &path);
+
+// Writes the records whose keep entry is non-zero to `path`, in the lines of
+// write_support_matches. Same statuses.
+Status write_filtered_matches(const MatchRecord *records, int count, const uint8_t *keep,
+                              const std::string &path);
+
+// Which position of a record a side file holds.
+enum class MatchSide { first, last };
+
+// Writes the `side` positions of the kept records to `path`, one "x y " line
+// each (the side files of pelmix's -z output). Same statuses.
+Status write_filtered_side(const MatchRecord *records, int count, const uint8_t *keep,
+                           MatchSide side, const std::string &path);

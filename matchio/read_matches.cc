@@ -1,63 +1,23 @@
 // Reader of pair and triplet match files.
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <new>
+#include <string>
+#include <vector>
 
+#include "file_util.h"
 #include "matchio.h"
+#include "parse_number.h"
 #include "point_table.h"
 
 namespace {
 
-// The whole content of a file, NUL-terminated, in one malloc'ed block.
-struct FileText {
-  char *data = nullptr;
-  size_t size = 0;
-  ~FileText() { std::free(data); }
-};
-
-struct FileCloser {
-  void operator()(FILE *f) const { std::fclose(f); }
-};
-
-// Reads the rest of `f` into `text`. A read error ends the text where it
-// occurred, as it would end a line-by-line read. False when memory runs out.
-bool read_whole_file(FILE *f, FileText *text) {
-  size_t room = 1 << 16;
-  char *buf = static_cast<char *>(std::malloc(room));
-  if (!buf) return false;
-  size_t size = 0;
-  for (;;) {
-    if (room - size < 2) {
-      if (room > SIZE_MAX / 2) {
-        std::free(buf);
-        return false;
-      }
-      char *bigger = static_cast<char *>(std::realloc(buf, room * 2));
-      if (!bigger) {
-        std::free(buf);
-        return false;
-      }
-      buf = bigger;
-      room *= 2;
-    }
-    const size_t got = std::fread(buf + size, 1, room - size - 1, f);
-    size += got;
-    if (got == 0) break;
-  }
-  buf[size] = '\0';
-  text->data = buf;
-  text->size = size;
-  return true;
-}
-
 // Number of lines as a line-by-line read sees them: every newline ends one,
 // and text after the last newline is one more.
-size_t count_lines(const FileText &text) {
+size_t count_lines(const std::string &text) {
   size_t lines = 0;
-  const char *p = text.data;
-  const char *end = text.data + text.size;
+  const char *p = text.data();
+  const char *end = p + text.size();
   while (p < end) {
     const char *nl = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
     ++lines;
@@ -66,6 +26,16 @@ size_t count_lines(const FileText &text) {
   }
   return lines;
 }
+
+// The three per-image numbering tables of one read, released on every path.
+struct PointTables {
+  PointTable first, middle, last;
+  ~PointTables() {
+    point_table_release(&first);
+    point_table_release(&middle);
+    point_table_release(&last);
+  }
+};
 
 }  // namespace
 
@@ -83,47 +53,45 @@ int32_t find_point_index(const MatchRecord *records, int n, double first_x, doub
   return -1;
 }
 
-int read_matches(MatchRecord **records, const char *path) {
-  *records = nullptr;
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "r"));
-  if (!file) {
-    std::printf("can't open %s\n", path);
-    return 0;
-  }
+Status read_matches(const char *path, std::vector<MatchRecord> *records, int *line_count) {
+  records->clear();
+  *line_count = -1;
   // The file is taken in whole: lines of any length are one record each, and
-  // the count of the first pass and the records of the second always agree.
-  FileText text;
-  if (!read_whole_file(file.get(), &text)) return 0;
-  file.reset();
+  // the count of the lines and the records made from them always agree.
+  std::string text;
+  const Status read = read_whole_file(path, &text);
+  if (read != Status::ok) return read;
 
   const size_t lines = count_lines(text);
-  if (lines > static_cast<size_t>(INT_MAX)) return 0;  // more records than an int can count
+  if (lines > static_cast<size_t>(INT_MAX)) return Status::bad_input;  // more than an int counts
   const int count = static_cast<int>(lines);
-  std::printf("Match entries in file %d\n", count);
-  if (count == 0) return 0;
+  *line_count = count;
+  if (count == 0) return Status::empty_input;
 
-  MatchRecord *out = static_cast<MatchRecord *>(std::malloc(lines * sizeof(MatchRecord)));
-  if (!out) return 0;
-  PointTable first_table, middle_table, last_table;
-  if (!point_table_init(&first_table, lines) || !point_table_init(&middle_table, lines) ||
-      !point_table_init(&last_table, lines)) {
-    point_table_release(&first_table);
-    point_table_release(&middle_table);
-    point_table_release(&last_table);
-    std::free(out);
-    return 0;
+  // One block of exactly `count` records.
+  std::vector<MatchRecord> out;
+  try {
+    out.reserve(lines);
+    out.resize(lines);
+  } catch (const std::bad_alloc &) {
+    return Status::out_of_memory;
   }
+  PointTables tables;
+  if (!point_table_init(&tables.first, lines) || !point_table_init(&tables.middle, lines) ||
+      !point_table_init(&tables.last, lines))
+    return Status::out_of_memory;
 
   int32_t first_counter = 0, middle_counter = 0, last_counter = 0;
   // Working values 1..6 persist from line to line: a short line keeps the
-  // values of the line before. Before the first line they are 0.
+  // values of the line before for the numbers it lacks. Before the first
+  // line they are 0.
   double v[7] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
-  char *line = text.data;
-  char *const end = text.data + text.size;
+  char *line = &text[0];
+  char *const end = line + text.size();
   for (int i = 0; i < count; ++i) {
     char *nl = static_cast<char *>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
-    if (nl) *nl = '\0';  // the last line without a newline ends at the final NUL
-    const int got = std::sscanf(line, "%lf %lf %lf %lf %lf %lf", &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]);
+    if (nl) *nl = '\0';  // the last line without a newline ends at the string's NUL
+    const int got = parse_numbers(line, &v[1], 6);
     line = nl ? nl + 1 : end;
 
     MatchRecord &r = out[i];
@@ -133,7 +101,7 @@ int read_matches(MatchRecord **records, const char *path) {
     if (got == 6) {
       r.middle.x = v[3];
       r.middle.y = v[4];
-      point_table_number(&middle_table, out, i, &MatchRecord::middle, &middle_counter);
+      point_table_number(&tables.middle, out.data(), i, &MatchRecord::middle, &middle_counter);
       v[3] = v[5];
       v[4] = v[6];
     }
@@ -141,13 +109,9 @@ int read_matches(MatchRecord **records, const char *path) {
     r.first.y = v[2];
     r.last.x = v[3];
     r.last.y = v[4];
-    point_table_number(&first_table, out, i, &MatchRecord::first, &first_counter);
-    point_table_number(&last_table, out, i, &MatchRecord::last, &last_counter);
+    point_table_number(&tables.first, out.data(), i, &MatchRecord::first, &first_counter);
+    point_table_number(&tables.last, out.data(), i, &MatchRecord::last, &last_counter);
   }
-
-  point_table_release(&first_table);
-  point_table_release(&middle_table);
-  point_table_release(&last_table);
-  *records = out;
-  return count;
+  records->swap(out);
+  return Status::ok;
 }

@@ -9,10 +9,6 @@
 // the caller's numbering) and every index the caller uses lies inside it. For
 // the usual lower bound 1 this costs one unused slot per vector or row. The
 // release routines recompute the block start from the lower bound alone.
-//
-// Views (submatrix, convert_matrix) point into memory allocated elsewhere, so
-// their column offsets cannot be kept inside a block we own; their row
-// handles are computed as addresses (see shifted_address).
 #include <cstdint>
 #include <cstdlib>
 
@@ -42,92 +38,28 @@ void free_block(T *handle, int first) {
 }
 
 template <typename T>
-T **allocate_matrix(int row_first, int row_last, int col_first, int col_last,
-                    const char *rows_message, const char *row_message) {
-  T **m = allocate_block<T *>(row_first, row_last);
-  if (m == nullptr) numeric_error(rows_message);
-  for (long long i = block_low(row_first); i <= block_high(row_last); ++i) m[i] = nullptr;
-  for (int i = row_first; i <= row_last; ++i) {
-    m[i] = allocate_block<T>(col_first, col_last);
-    if (m[i] == nullptr) numeric_error(row_message);
-  }
-  return m;
-}
-
-template <typename T>
 void free_matrix(T **m, int row_first, int row_last, int col_first) {
   if (m == nullptr) return;
   for (int i = row_last; i >= row_first; --i) free_block(m[i], col_first);
   free_block(m, row_first);
 }
 
-// The address `delta` elements away from `base`. A view's row handle is
-// addressed from the view's own first column, which may lie before the
-// memory it shares; computing it through an integer keeps the language's
-// pointer-arithmetic rules (valid only inside one array) out of play. Every
-// element the caller then reaches through the handle is inside that memory.
-double *shifted_address(double *base, long long delta) {
-  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(base) +
-                                 static_cast<std::uintptr_t>(delta) * sizeof(double);
-  return reinterpret_cast<double *>(address);
-}
-
 }  // namespace
 
-double *vector(int first, int last) {
-  double *v = allocate_block<double>(first, last);
-  if (v == nullptr) numeric_error("allocation failure in vector()");
-  return v;
-}
+double *vector(int first, int last) { return allocate_block<double>(first, last); }
 
-int *ivector(int first, int last) {
-  int *v = allocate_block<int>(first, last);
-  if (v == nullptr) numeric_error("allocation failure in ivector()");
-  return v;
-}
-
-double *dvector(int first, int last) {
-  double *v = allocate_block<double>(first, last);
-  if (v == nullptr) numeric_error("allocation failure in dvector()");
-  return v;
-}
+int *ivector(int first, int last) { return allocate_block<int>(first, last); }
 
 double **matrix(int row_first, int row_last, int col_first, int col_last) {
-  return allocate_matrix<double>(row_first, row_last, col_first, col_last,
-                                 "allocation failure 1 in matrix()",
-                                 "allocation failure 2 in matrix()");
-}
-
-double **dmatrix(int row_first, int row_last, int col_first, int col_last) {
-  return allocate_matrix<double>(row_first, row_last, col_first, col_last,
-                                 "allocation failure 1 in dmatrix()",
-                                 "allocation failure 2 in dmatrix()");
-}
-
-int **imatrix(int row_first, int row_last, int col_first, int col_last) {
-  return allocate_matrix<int>(row_first, row_last, col_first, col_last,
-                              "allocation failure 1 in imatrix()",
-                              "allocation failure 2 in imatrix()");
-}
-
-double **submatrix(double **a, int old_row_first, int old_row_last, int old_col_first,
-                   int /*old_col_last*/, int new_row_first, int new_col_first) {
-  const int new_row_last = new_row_first + (old_row_last - old_row_first);
-  double **m = allocate_block<double *>(new_row_first, new_row_last);
-  if (m == nullptr) numeric_error("allocation failure in submatrix()");
-  const long long column_shift = static_cast<long long>(old_col_first) - new_col_first;
-  for (int i = old_row_first, k = new_row_first; i <= old_row_last; ++i, ++k)
-    m[k] = shifted_address(a[i], column_shift);
-  return m;
-}
-
-double **convert_matrix(double *a, int row_first, int row_last, int col_first, int col_last) {
   double **m = allocate_block<double *>(row_first, row_last);
-  if (m == nullptr) numeric_error("allocation failure in convert_matrix()");
-  const long long columns = static_cast<long long>(col_last) - col_first + 1;
+  if (m == nullptr) return nullptr;
+  for (long long i = block_low(row_first); i <= block_high(row_last); ++i) m[i] = nullptr;
   for (int i = row_first; i <= row_last; ++i) {
-    const long long row_start = (static_cast<long long>(i) - row_first) * columns;
-    m[i] = shifted_address(a, row_start - col_first);
+    m[i] = allocate_block<double>(col_first, col_last);
+    if (m[i] == nullptr) {
+      free_matrix(m, row_first, i - 1, col_first);
+      return nullptr;
+    }
   }
   return m;
 }
@@ -136,26 +68,6 @@ void release_vector(double *v, int first, int /*last*/) { free_block(v, first); 
 
 void release_ivector(int *v, int first, int /*last*/) { free_block(v, first); }
 
-void release_dvector(double *v, int first, int /*last*/) { free_block(v, first); }
-
 void release_matrix(double **m, int row_first, int row_last, int col_first, int /*col_last*/) {
   free_matrix(m, row_first, row_last, col_first);
-}
-
-void release_dmatrix(double **m, int row_first, int row_last, int col_first, int /*col_last*/) {
-  free_matrix(m, row_first, row_last, col_first);
-}
-
-void release_imatrix(int **m, int row_first, int row_last, int col_first, int /*col_last*/) {
-  free_matrix(m, row_first, row_last, col_first);
-}
-
-void release_submatrix(double **b, int row_first, int /*row_last*/, int /*col_first*/,
-                       int /*col_last*/) {
-  free_block(b, row_first);
-}
-
-void release_convert_matrix(double **b, int row_first, int /*row_last*/, int /*col_first*/,
-                            int /*col_last*/) {
-  free_block(b, row_first);
 }

@@ -2,9 +2,9 @@
 // descending selection sorts that order eigenvalues (or singular values)
 // together with their vectors.
 #include <cmath>
-#include <cstdio>
 
 #include "numeric.h"
+#include "numeric_note.h"
 #include "work_array.h"
 
 namespace {
@@ -114,7 +114,7 @@ int jacobi(double **a, int n, double *d, double **v, int *count) {
       z[p] = 0.0;
     }
   }
-  std::printf("Failed Jacobi\n");
+  numeric_note("Failed Jacobi\n");
   return 0;
 }
 
@@ -124,17 +124,6 @@ void sort_eigen(double *d, double **v, int n) {
     if (k != i) {
       swap_values(d, i, k);
       swap_columns(v, n, i, k);
-    }
-  }
-}
-
-void sort_eigen_pair(double *d, double **p, double **q, int n) {
-  for (int i = 1; i <= n - 1; ++i) {
-    const int k = largest_from(d, i, n);
-    if (k != i) {
-      swap_values(d, i, k);
-      swap_columns(p, n, i, k);
-      swap_columns(q, n, i, k);
     }
   }
 }

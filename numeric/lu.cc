@@ -11,7 +11,7 @@ namespace {
 constexpr double kTinyPivot = 1.0e-20;
 }  // namespace
 
-void ludcmp(double **a, int n, int *pivots, double *parity) {
+Status ludcmp(double **a, int n, int *pivots, double *parity, const char **message) {
   WorkArray<double> scaling(n);  // 1 / largest magnitude of each row
   *parity = 1.0;
   for (int i = 1; i <= n; ++i) {
@@ -20,7 +20,10 @@ void ludcmp(double **a, int n, int *pivots, double *parity) {
       const double size = std::fabs(a[i][j]);
       if (size > big) big = size;
     }
-    if (big == 0.0) numeric_error("Singular matrix in routine LUDCMP");
+    if (big == 0.0) {
+      if (message != nullptr) *message = "Singular matrix in routine LUDCMP";
+      return Status::numeric_failure;
+    }
     scaling[i] = 1.0 / big;
   }
 
@@ -61,6 +64,7 @@ void ludcmp(double **a, int n, int *pivots, double *parity) {
     if (j != n)
       for (int i = j + 1; i <= n; ++i) a[i][j] /= a[j][j];
   }
+  return Status::ok;
 }
 
 void lu_backsub(double **lu, int n, const int *pivots, double *b) {
@@ -86,15 +90,17 @@ void lu_backsub(double **lu, int n, const int *pivots, double *b) {
   }
 }
 
-void lu_invert(double **a, double **y, int n) {
+Status lu_invert(double **a, double **y, int n, const char **message) {
   WorkArray<int> pivots(n);
   WorkArray<double> column(n);
   double parity;
-  ludcmp(a, n, pivots.get(), &parity);
+  const Status status = ludcmp(a, n, pivots.get(), &parity, message);
+  if (status != Status::ok) return status;
   for (int j = 1; j <= n; ++j) {
     for (int i = 1; i <= n; ++i) column[i] = 0.0;
     column[j] = 1.0;
     lu_backsub(a, n, pivots.get(), column.get());
     for (int i = 1; i <= n; ++i) y[i][j] = column[i];
   }
+  return Status::ok;
 }

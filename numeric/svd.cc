@@ -2,9 +2,9 @@
 // bidiagonal form, then implicit-shift QR on the bidiagonal) and the
 // least-squares back substitution that uses it.
 #include <cmath>
-#include <cstdio>
 
 #include "numeric.h"
+#include "numeric_note.h"
 #include "work_array.h"
 
 namespace {
@@ -45,8 +45,11 @@ void rotate_columns(double **m, int rows, int j, int i, double c, double s) {
 // The running maximum and the operands of the hypotenuse are ordinary locals
 // here (no scratch values at file level), so the routine is reentrant; the
 // arithmetic is the same.
-int svdcmp(double **a, int m, int n, double *w, double **v) {
-  if (m < n) numeric_error("SVDCMP: You must augment A with extra zero rows");
+Status svdcmp(double **a, int m, int n, double *w, double **v, const char **message) {
+  if (m < n) {
+    if (message != nullptr) *message = "SVDCMP: You must augment A with extra zero rows";
+    return Status::numeric_failure;
+  }
 
   WorkArray<double> r(n);  // superdiagonal of the bidiagonal form
   double g = 0.0, scale = 0.0, anorm = 0.0;
@@ -198,8 +201,9 @@ int svdcmp(double **a, int m, int n, double *w, double **v) {
         break;
       }
       if (its == 30) {
-        std::printf("Failed SVD\n");
-        return 0;
+        numeric_note("Failed SVD\n");
+        if (message != nullptr) *message = "Failed SVD";
+        return Status::numeric_failure;
       }
       // Shift from the bottom 2 x 2 minor.
       double x = w[l];
@@ -244,24 +248,5 @@ int svdcmp(double **a, int m, int n, double *w, double **v) {
       w[k] = x;
     }
   }
-  return 1;
-}
-
-void svd_backsub(double **u, double *w, double **v, int m, int n, double *b, double *x) {
-  WorkArray<double> t(n);
-  // t = diag(1/w) U^T b, dropping the components of zero singular values.
-  for (int j = 1; j <= n; ++j) {
-    double s = 0.0;
-    if (w[j] != 0.0) {
-      for (int i = 1; i <= m; ++i) s += u[i][j] * b[i];
-      s /= w[j];
-    }
-    t[j] = s;
-  }
-  // x = V t.
-  for (int j = 1; j <= n; ++j) {
-    double s = 0.0;
-    for (int k = 1; k <= n; ++k) s += v[j][k] * t[k];
-    x[j] = s;
-  }
+  return Status::ok;
 }

@@ -2,10 +2,12 @@
 // numeric.h. The decompositions run thousands of times per estimation on
 // matrices of 3 to 27 rows, so a work vector of up to kWorkStackSize
 // elements lives inside this object on the stack and costs no allocation;
-// a larger one comes from vector()/ivector(), whose failure ends the process
-// with the allocator's own message. The vector is released on every return
+// a larger one comes from vector()/ivector(); when the heap refuses it the
+// constructor throws std::bad_alloc. The vector is released on every return
 // path, failures included.
 #pragma once
+
+#include <new>
 
 #include "numeric.h"
 
@@ -27,7 +29,11 @@ class WorkArray {
  private:
   static double *allocate_as(double *, int n) { return vector(1, n); }
   static int *allocate_as(int *, int n) { return ivector(1, n); }
-  static T *allocate(int n) { return allocate_as(static_cast<T *>(nullptr), n); }
+  static T *allocate(int n) {
+    T *data = allocate_as(static_cast<T *>(nullptr), n);
+    if (data == nullptr) throw std::bad_alloc();
+    return data;
+  }
   static void release(double *v, int n) { release_vector(v, 1, n); }
   static void release(int *v, int n) { release_ivector(v, 1, n); }
 

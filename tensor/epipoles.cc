@@ -63,15 +63,16 @@ void tensor_epipoles(const TrifocalTensor &t, double e_m[3], double e_f[3]) {
   smallest_eigenvector(mv, e_f);
 }
 
-void tensor_from_cameras(double **c_last, double **c_middle, double **c_first,
-                         TrifocalTensor *t) {
+Status tensor_from_cameras(double **c_last, double **c_middle, double **c_first,
+                           TrifocalTensor *t, const char **failure) {
   FixedMatrix<4, 4> g;
   FixedMatrix<4, 4> g_inv;
   for (int r = 1; r <= 3; ++r)
     for (int col = 1; col <= 4; ++col) g[r][col] = c_last[r][col];
   g[4][1] = g[4][2] = g[4][3] = 0.0;
   g[4][4] = 1.0;
-  lu_invert(g.get(), g_inv.get(), 4);
+  const Status status = lu_invert(g.get(), g_inv.get(), 4, failure);
+  if (status != Status::ok) return status;
 
   change_frame(c_middle, g_inv);
   change_frame(c_first, g_inv);
@@ -83,4 +84,5 @@ void tensor_from_cameras(double **c_last, double **c_middle, double **c_first,
       for (int k = 0; k < 3; ++k)
         (*t)(i, j, k) = c_middle[j + 1][i + 1] * c_first[k + 1][4] -
                         c_middle[j + 1][4] * c_first[k + 1][i + 1];
+  return Status::ok;
 }

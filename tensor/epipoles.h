@@ -7,6 +7,7 @@
 // e_m and e_f are the epipoles in the middle and first images: the images of
 // the last camera's centre.
 #pragma once
+#include "status.h"
 #include "trifocal.h"
 
 // Epipoles of T in the middle image (e_m) and the first image (e_f), each a
@@ -18,7 +19,7 @@
 // chosen by index_of_min over the unordered singular values. e_m is the
 // eigenvector of the smallest eigenvalue of sum_i u_i u_i^T, the direction
 // closest to perpendicular to all three left null vectors; e_f likewise from
-// the v_i. Decomposition failures print their own line ("Failed SVD",
+// the v_i. Decomposition failures report their own line ("Failed SVD",
 // "Failed Jacobi") and the values are used as they stand.
 void tensor_epipoles(const TrifocalTensor &t, double e_m[3], double e_f[3]);
 
@@ -29,7 +30,7 @@ void tensor_epipoles(const TrifocalTensor &t, double e_m[3], double e_f[3]);
 // and c_last is overwritten with [I | 0]. The tensor then follows from the
 // camera form above:
 //   T(i, j, k) = Cm(j, i) * Cf(k, 3) - Cm(j, 3) * Cf(k, i)   (zero-based).
-// c_last must be of full rank; a row of c_last that is entirely zero ends the
-// process through the fatal error of lu_invert.
-void tensor_from_cameras(double **c_last, double **c_middle, double **c_first,
-                         TrifocalTensor *t);
+// c_last must be of full rank; a row of c_last that is entirely zero makes
+// lu_invert fail: numeric_failure, *failure naming it, *t unchanged.
+Status tensor_from_cameras(double **c_last, double **c_middle, double **c_first,
+                           TrifocalTensor *t, const char **failure = nullptr);

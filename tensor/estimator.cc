@@ -3,11 +3,12 @@
 #include "estimator.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "linear.h"
+#include "numeric_note.h"
 #include "six_point.h"
 #include "transfer.h"
 
@@ -26,16 +27,7 @@ constexpr double kReciprocal1 = 1.0 / 259200;
 constexpr double kReciprocal2 = 1.0 / 134456;
 constexpr int kTableSize = 97;
 
-struct GeneratorState {
-  bool initialised = false;
-  int32_t s1 = 0, s2 = 0, s3 = 0;
-  double table[kTableSize + 1] = {};  // slots 1..97
-};
-GeneratorState generator;
-
 void step(int32_t *s, const Congruential &g) { *s = (g.multiplier * *s + g.increment) % g.modulus; }
-
-double table_value() { return (generator.s1 + generator.s2 * kReciprocal2) * kReciprocal1; }
 
 // ---- Sampling ----------------------------------------------------------------
 
@@ -47,10 +39,11 @@ long long failure_bound(int samples) {
 }
 
 // Draws sample_size distinct matches into sample[] (positions only).
-void draw_sample(const MatchRecord *matches, int count, int sample_size, MatchRecord *sample) {
+void draw_sample(UniformRandom &random, const MatchRecord *matches, int count, int sample_size,
+                 MatchRecord *sample) {
   int drawn[kMaxSampleSize + 2];
   for (int place = 0; place < sample_size; ++place) {
-    int c = static_cast<int>(uniform_random() * count);
+    int c = static_cast<int>(random.next() * count);
     if (c >= count) c = count - 1;  // cannot happen for u < 1; keeps the index in range
     for (int q = 0; q < place;) {
       if (c == drawn[q]) {
@@ -79,34 +72,44 @@ bool another_sample(int *counter, int samples) {
   return true;
 }
 
-void print_assessment(double mean, double maximum) {
-  std::printf("\n=== Error assessment ===\n");
-  std::printf("Average distance = %lf pixels\n", mean);
-  std::printf("Maximum distance = %lf pixels\n", maximum);
+// Forwards the lines of the numerical routines to the progress callback.
+struct NoteForwarding {
+  const EstimationOptions *options;
+  const EstimationReport *report;
+};
+
+void forward_note(void *context, const char *line) {
+  const NoteForwarding *f = static_cast<const NoteForwarding *>(context);
+  f->options->progress(f->options->progress_context, EstimationStep::numeric_note, *f->report,
+                       line);
+}
+
+void tell(const EstimationOptions &options, EstimationStep step, const EstimationReport &report) {
+  if (options.progress != nullptr) options.progress(options.progress_context, step, report, nullptr);
 }
 
 }  // namespace
 
-double uniform_random() {
-  if (!generator.initialised) {
-    generator.initialised = true;
-    generator.s1 = (54773 - 1) % 259200;
-    step(&generator.s1, kGen1);
-    generator.s2 = generator.s1 % 134456;
-    step(&generator.s1, kGen1);
-    generator.s3 = generator.s1 % 243000;
-    for (int j = 1; j <= kTableSize; ++j) {
-      step(&generator.s1, kGen1);
-      step(&generator.s2, kGen2);
-      generator.table[j] = table_value();
-    }
+UniformRandom::UniformRandom() {
+  s1_ = (54773 - 1) % 259200;
+  step(&s1_, kGen1);
+  s2_ = s1_ % 134456;
+  step(&s1_, kGen1);
+  s3_ = s1_ % 243000;
+  for (int j = 1; j <= kTableSize; ++j) {
+    step(&s1_, kGen1);
+    step(&s2_, kGen2);
+    table_[j] = (s1_ + s2_ * kReciprocal2) * kReciprocal1;
   }
-  step(&generator.s1, kGen1);
-  step(&generator.s2, kGen2);
-  step(&generator.s3, kGen3);
-  const int j = 1 + (kTableSize * generator.s3) / 243000;
-  const double value = generator.table[j];
-  generator.table[j] = table_value();
+}
+
+double UniformRandom::next() {
+  step(&s1_, kGen1);
+  step(&s2_, kGen2);
+  step(&s3_, kGen3);
+  const int j = 1 + (kTableSize * s3_) / 243000;
+  const double value = table_[j];
+  table_[j] = (s1_ + s2_ * kReciprocal2) * kReciprocal1;
   return value;
 }
 
@@ -115,49 +118,66 @@ float samples_needed(float p, int32_t s, float w) {
   return static_cast<float>(bound);
 }
 
-int compute_tensor(const EstimatorParams *params, const MatchRecord *sample, int sample_size,
-                   TrifocalTensor *t) {
-  switch (params->method) {
-    case 0:
-      return compute_affine_tensor(params, sample, sample_size, t);
-    case 1:
-      return compute_linear_tensor(params, sample, sample_size, t);
-    case 2:
-      return compute_constrained_tensor(params, sample, sample_size, t, 0);
-    case 3:
-      return compute_six_point_tensor(params, sample, sample_size, t);
-    default:
-      return 0;
+int compute_tensor(TensorMethod method, const MatchRecord *sample, int sample_size,
+                   TrifocalTensor *t, const char **failure) {
+  switch (method) {
+    case TensorMethod::affine:
+      return compute_affine_tensor(sample, sample_size, t);
+    case TensorMethod::linear:
+      return compute_linear_tensor(sample, sample_size, t, failure);
+    case TensorMethod::algebraic:
+      return compute_constrained_tensor(sample, sample_size, t, 0, failure);
+    case TensorMethod::six_point:
+      return compute_six_point_tensor(sample, sample_size, t, failure);
   }
+  return 0;
 }
 
-void assess_tensor(const EstimatorParams &params, const MatchRecord *matches, int count,
-                   const TrifocalTensor &tensor, const int32_t *support, double *mean,
-                   double *maximum) {
+Assessment assess_tensor(TensorMethod method, const MatchRecord *matches, int count,
+                         const TrifocalTensor &tensor, const int32_t *support) {
   double total = 0.0;
   double largest = 0.0;
   int flagged = 0;
   for (int n = 0; n < count; ++n) {
     if (support[n] == 0) continue;
-    const TransferDistances d = transfer_distances(params.method, tensor, matches[n]);
+    const TransferDistances d = transfer_distances(method, tensor, matches[n]);
     const double m = (d.d_last + d.d_first + d.d_middle) / 3;
     total += m;
     if (m >= largest) largest = m;
     ++flagged;
   }
   // An empty support set has no error to report: 0 and 0 rather than 0/0.
-  *mean = flagged > 0 ? total / flagged : 0.0;
-  *maximum = largest;
+  Assessment a;
+  a.mean = flagged > 0 ? total / flagged : 0.0;
+  a.maximum = largest;
+  return a;
 }
 
-double score_tensor(const EstimatorParams &params, const MatchRecord *matches, int count,
-                    const TrifocalTensor &t, int32_t *flags, int *l2_count) {
-  const double d = params.distance;
-  const int method = params.method;
+namespace {
+
+// The scoring loop. With Bounded, scoring stops once the tensor cannot beat
+// `best` (see score_tensor_bounded).
+template <bool Bounded>
+double score_matches(const ScoringRule &rule, const MatchRecord *matches, int count,
+                     const TrifocalTensor &t, double best, int32_t *flags, int *l2_count,
+                     bool *pruned) {
+  const double d = rule.distance;
+  const TensorMethod method = rule.method;
+  const bool l2 = rule.scoring == Scoring::l2;
   std::memset(flags, 0, static_cast<size_t>(count) * sizeof(int32_t));
   double score = 0.0;
   *l2_count = 0;
   for (int n = 0; n < count; ++n) {
+    if (Bounded) {
+      // Count scores are integers, exact in a double; L2 sums round, and
+      // k additions of at most 1 each can exceed score + k by less than
+      // k * 2^-52 of it, far below the margin.
+      const double reachable = score + static_cast<double>(count - n);
+      if ((l2 ? reachable + reachable * 1e-6 : reachable) <= best) {
+        *pruned = true;
+        return score;
+      }
+    }
     const MatchRecord &match = matches[n];
     const double d_last = transfer_distance_last(method, t, match);
     if (!(d_last < d)) continue;
@@ -166,7 +186,7 @@ double score_tensor(const EstimatorParams &params, const MatchRecord *matches, i
     const double d_middle = transfer_distance_middle(method, t, match);
     if (!(d_middle < d)) continue;
     const double m = (d_last + d_first + d_middle) / 3;
-    if (params.scoring == 1) {
+    if (l2) {
       score += 1 - (m * m) / (d * d);
       ++*l2_count;
     } else {
@@ -177,76 +197,146 @@ double score_tensor(const EstimatorParams &params, const MatchRecord *matches, i
   return score;
 }
 
-void estimate_tensor(const EstimatorParams &params, const MatchRecord *matches, int count,
-                     int samples, TrifocalTensor *tensor, int32_t *support) {
-  TrifocalTensor working;
-  for (int e = 0; e < 27; ++e) tensor->entry[e] = 0.0, working.entry[e] = 0.0;
-  const int sample_size = params.sampleSize;
+// Magnitude up to which coordinates and tensor entries keep every sum and
+// square of a transfer's 3x3 normal matrix finite (products of a coordinate
+// pair and an entry, squared, stay below 1e200).
+constexpr double kTameMagnitude = 1e30;
+
+bool tame(double v) { return v >= -kTameMagnitude && v <= kTameMagnitude; }
+
+bool tame_matches(const MatchRecord *matches, int count) {
+  for (int n = 0; n < count; ++n) {
+    const MatchRecord &m = matches[n];
+    if (!tame(m.first.x) || !tame(m.first.y) || !tame(m.middle.x) || !tame(m.middle.y) ||
+        !tame(m.last.x) || !tame(m.last.y))
+      return false;
+  }
+  return true;
+}
+
+bool tame_tensor(const TrifocalTensor &t) {
+  for (double v : t.entry)
+    if (!tame(v)) return false;
+  return true;
+}
+
+}  // namespace
+
+double score_tensor(const ScoringRule &rule, const MatchRecord *matches, int count,
+                    const TrifocalTensor &t, int32_t *flags, int *l2_count) {
+  bool pruned = false;
+  return score_matches<false>(rule, matches, count, t, 0.0, flags, l2_count, &pruned);
+}
+
+double score_tensor_bounded(const ScoringRule &rule, const MatchRecord *matches, int count,
+                            const TrifocalTensor &t, double best, int32_t *flags, int *l2_count,
+                            bool *pruned) {
+  *pruned = false;
+  return score_matches<true>(rule, matches, count, t, best, flags, l2_count, pruned);
+}
+
+EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRecord *matches,
+                                 int count, int32_t *support) {
+  EstimationReport report;
+  report.match_count = count;
+  NoteForwarding forwarding = {&options, &report};
+  NumericNoteScope notes(options.progress != nullptr ? forward_note : nullptr, &forwarding);
+  TrifocalTensor working{};
+  TrifocalTensor &tensor = report.tensor;
+  const int sample_size = options.sample_size;
+  const TensorMethod method = options.rule.method;
   if (sample_size < 1 || sample_size > kMaxSampleSize) {
-    std::printf("Sample size %d outside 1..%d\n", sample_size, kMaxSampleSize);
-    return;
+    report.status = Status::invalid_argument;
+    report.sampling_end = SamplingEnd::bad_sample_size;
+    tell(options, EstimationStep::sampling_ended, report);
+    return report;
   }
   if (count < sample_size) {
-    std::printf("Not enough correspondences for Random Sampling to occur");
-    return;
+    report.sampling_end = SamplingEnd::not_enough_matches;
+    tell(options, EstimationStep::sampling_ended, report);
+    return report;
   }
   int32_t *flags = static_cast<int32_t *>(std::malloc(static_cast<size_t>(count) * sizeof(int32_t)));
   if (flags == nullptr) {
-    std::printf("Memory Allocation failure! In FMCRS...\n");
-    return;
+    report.status = Status::out_of_memory;
+    report.sampling_end = SamplingEnd::scratch_failed;
+    tell(options, EstimationStep::sampling_ended, report);
+    return report;
   }
 
+  UniformRandom random;
+  const bool prune_matches = tame_matches(matches, count);
   MatchRecord sample[kMaxSampleSize];
   double best = 0.0;
   int counter = 0;
+  const int samples = options.samples;
   const long long max_failures = failure_bound(samples);
   long long failures = 0;
   bool stop = false;
   do {
-    draw_sample(matches, count, sample_size, sample);
-    if (!compute_tensor(&params, sample, sample_size, &working)) {
+    draw_sample(random, matches, count, sample_size, sample);
+    ++report.samples_drawn;
+    const char *failure = nullptr;
+    if (!compute_tensor(method, sample, sample_size, &working, &failure)) {
+      if (failure != nullptr) {
+        std::free(flags);
+        report.status = Status::numeric_failure;
+        report.failure_message = failure;
+        return report;
+      }
       --counter;  // a failed sample is not counted
       if (++failures >= max_failures) {
-        std::printf("Sampling stopped: %lld samples in a row gave no tensor\n", failures);
+        report.sampling_end = SamplingEnd::failure_bound;
+        report.failures = failures;
         break;
       }
       continue;
     }
     failures = 0;
     int l2_count = 0;
-    const double score = score_tensor(params, matches, count, working, flags, &l2_count);
-    if (score > best) {
-      if (params.scoring == 1)
-        std::printf("NEW T: with %lf Score! with %d Matches...\n", score, l2_count);
-      else
-        std::printf("NEW T: with %d Matches!\n", static_cast<int>(score));
+    // Scoring may stop early only where the transfers cannot report a line:
+    // their eigen-decompositions fail (and say so) only on non-finite or
+    // overflowing matrices, which tame inputs cannot produce. Elsewhere every
+    // match is scored, so that every such line is reported as before.
+    bool pruned = false;
+    const double score =
+        prune_matches && tame_tensor(working)
+            ? score_tensor_bounded(options.rule, matches, count, working, best, flags, &l2_count,
+                                   &pruned)
+            : score_tensor(options.rule, matches, count, working, flags, &l2_count);
+    if (!pruned && score > best) {
+      const int supporting = options.rule.scoring == Scoring::l2 ? l2_count : static_cast<int>(score);
+      report.best_events.push_back(BestEvent{score, supporting});
+      tell(options, EstimationStep::new_best, report);
       best = score;
-      *tensor = working;
+      tensor = working;
       std::memcpy(support, flags, static_cast<size_t>(count) * sizeof(int32_t));
     }
-    if (params.stopEarly) {
-      const float bound = samples_needed(static_cast<float>(params.successProbability),
+    if (options.stop_early) {
+      const float bound = samples_needed(static_cast<float>(options.success_probability),
                                          sample_size, static_cast<float>(best / count));
       if (static_cast<double>(counter) > static_cast<double>(bound)) {
-        std::printf("Stopped early samples %d prob. success %f\n", counter,
-                    params.successProbability);
+        report.sampling_end = SamplingEnd::stopped_early;
+        report.stop_counter = counter;
         stop = true;
       }
     }
   } while (!stop && another_sample(&counter, samples));
   std::free(flags);
+  tell(options, EstimationStep::sampling_ended, report);
 
   // Gather the supporting matches.
   int supported = 0;
   for (int n = 0; n < count; ++n)
     if (support[n] != 0) ++supported;
-  std::printf("Total possible matches %d final actual matches %d\n", count, supported);
+  report.supported = supported;
+  tell(options, EstimationStep::supported_counted, report);
   MatchRecord *inliers = nullptr;
   if (supported > 0) {
     inliers = static_cast<MatchRecord *>(std::malloc(static_cast<size_t>(supported) * sizeof(MatchRecord)));
     if (inliers == nullptr) {
-      std::printf("Memory Allocation error in tensoramental\n");
-      std::exit(2);
+      report.status = Status::out_of_memory;
+      return report;
     }
     int k = 0;
     for (int n = 0; n < count; ++n)
@@ -254,24 +344,45 @@ void estimate_tensor(const EstimatorParams &params, const MatchRecord *matches, 
   }
 
   // Error of the best sampled tensor.
-  working = *tensor;
-  double mean = 0.0, maximum = 0.0;
-  std::printf("\n=== Original assessment ===");
-  assess_tensor(params, matches, count, *tensor, support, &mean, &maximum);
-  print_assessment(mean, maximum);
+  working = tensor;
+  tell(options, EstimationStep::assessing_original, report);
+  report.original = assess_tensor(method, matches, count, tensor, support);
+  tell(options, EstimationStep::original_assessed, report);
 
   // Refit on all supporting matches; kept only when it lowers the mean error.
   // Without supporting matches there is nothing to refit on.
-  if (params.refit && supported > 0) {
-    if (compute_constrained_tensor(&params, inliers, supported, &working, 1)) {
-      double refit_mean = 0.0, refit_maximum = 0.0;
-      assess_tensor(params, matches, count, working, support, &refit_mean, &refit_maximum);
-      if (refit_mean < mean) *tensor = working;
+  if (options.refit && supported > 0) {
+    const char *failure = nullptr;
+    if (compute_constrained_tensor(inliers, supported, &working, 1, &failure)) {
+      const Assessment refit = assess_tensor(method, matches, count, working, support);
+      if (refit.mean < report.original.mean) tensor = working;
+    } else if (failure != nullptr) {
+      std::free(inliers);
+      report.status = Status::numeric_failure;
+      report.failure_message = failure;
+      return report;
     }
   }
 
-  std::printf("\n=== Refit assessment ===");
-  assess_tensor(params, matches, count, *tensor, support, &mean, &maximum);
-  print_assessment(mean, maximum);
+  tell(options, EstimationStep::assessing_refit, report);
+  report.refit = assess_tensor(method, matches, count, tensor, support);
+  tell(options, EstimationStep::refit_assessed, report);
   std::free(inliers);
+  return report;
+}
+
+Status estimate_tensor(const MatchRecord *matches, int count, const EstimationOptions &options,
+                       EstimationReport *report) {
+  // The flags and the list of best events come from the heap; a refusal of
+  // either is reported as a status.
+  try {
+    std::vector<int32_t> support(static_cast<size_t>(count > 0 ? count : 1), 0);
+    *report = estimate_tensor(options, matches, count, support.data());
+    support.resize(static_cast<size_t>(count > 0 ? count : 0));
+    report->support.swap(support);
+  } catch (const std::bad_alloc &) {
+    *report = EstimationReport();
+    report->status = Status::out_of_memory;
+  }
+  return report->status;
 }

@@ -18,12 +18,13 @@ constexpr int kStackRecords = 16;
 // change (normalise or centre) freely.
 class SampleCopy {
  public:
+  // get() is null when the heap refused the copy.
   SampleCopy(const MatchRecord *sample, int n) {
     records_ = stack_;
     if (n > kStackRecords) {
       heap_ = static_cast<MatchRecord *>(std::malloc(static_cast<size_t>(n) * sizeof(MatchRecord)));
-      if (heap_ == nullptr) numeric_error("allocation failure in the copy of a tensor sample");
       records_ = heap_;
+      if (heap_ == nullptr) return;
     }
     for (int r = 0; r < n; ++r) records_[r] = sample[r];
   }
@@ -37,6 +38,14 @@ class SampleCopy {
   MatchRecord *heap_ = nullptr;
   MatchRecord *records_;
 };
+
+constexpr char kCopyFailure[] = "allocation failure in the copy of a tensor sample";
+
+// 0 with *failure set, for a copy that could not be made.
+int copy_failed(const char **failure) {
+  if (failure != nullptr) *failure = kCopyFailure;
+  return 0;
+}
 
 template <int N>
 void clear(FixedMatrix<N, N> &m) {
@@ -88,8 +97,7 @@ int sorted_eigen(FixedMatrix<N, N> &normal, FixedVector<N> &values, FixedMatrix<
 
 }  // namespace
 
-int compute_affine_tensor(const EstimatorParams * /*params*/, const MatchRecord *sample, int n,
-                          TrifocalTensor *t) {
+int compute_affine_tensor(const MatchRecord *sample, int n, TrifocalTensor *t) {
   if (n < 1) return 0;
   // 1. Means of the six coordinates.
   double sum[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
@@ -139,10 +147,11 @@ int compute_affine_tensor(const EstimatorParams * /*params*/, const MatchRecord 
   return 1;
 }
 
-int compute_linear_tensor(const EstimatorParams * /*params*/, const MatchRecord *sample, int n,
-                          TrifocalTensor *t) {
+int compute_linear_tensor(const MatchRecord *sample, int n, TrifocalTensor *t,
+                          const char **failure) {
   if (n < 1) return 0;
   SampleCopy copy(sample, n);
+  if (copy.get() == nullptr) return copy_failed(failure);
   NormalisingTransform nt_first, nt_middle, nt_last;
   normalise_sample(copy.get(), n, &nt_first, &nt_middle, &nt_last);
 
@@ -156,12 +165,13 @@ int compute_linear_tensor(const EstimatorParams * /*params*/, const MatchRecord 
   return 1;
 }
 
-int compute_constrained_tensor(const EstimatorParams * /*params*/, const MatchRecord *sample,
-                               int n, TrifocalTensor *t, int refine_given) {
+int compute_constrained_tensor(const MatchRecord *sample, int n, TrifocalTensor *t,
+                               int refine_given, const char **failure) {
   if (n < 1) return 0;
   // 1-2. Normalised copy; its design matrix D is produced row by row below.
   SampleCopy copy(sample, n);
   MatchRecord *records = copy.get();
+  if (records == nullptr) return copy_failed(failure);
   NormalisingTransform nt_first, nt_middle, nt_last;
   normalise_sample(records, n, &nt_first, &nt_middle, &nt_last);
   const double f_first = nt_first.factor(), f_middle = nt_middle.factor(),
@@ -202,7 +212,7 @@ int compute_constrained_tensor(const EstimatorParams * /*params*/, const MatchRe
   // span every tensor of this camera form.
   FixedVector<18> w;
   FixedMatrix<18, 18> v;
-  if (!svdcmp(e.get(), 27, 18, w.get(), v.get())) return 0;
+  if (svdcmp(e.get(), 27, 18, w.get(), v.get()) != Status::ok) return 0;
   FixedIntVector<18> index;
   for (int c = 1; c <= 18; ++c) index[c] = c;
   sort_with_index(w.get(), index.get(), e.get(), 27, 18);

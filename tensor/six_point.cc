@@ -117,7 +117,7 @@ int view_camera(const CanonicalPositions &q, double x, double y, double z,
   return 1;
 }
 
-int six_point_on_copy(MatchRecord *copy, int n, TrifocalTensor *t) {
+int six_point_on_copy(MatchRecord *copy, int n, TrifocalTensor *t, const char **failure) {
   // Degeneracy of the basis, in pixels: first, middle, then last image.
   if (basis_is_degenerate(copy[0].first, copy[1].first, copy[2].first, copy[3].first)) return 0;
   if (basis_is_degenerate(copy[0].middle, copy[1].middle, copy[2].middle, copy[3].middle))
@@ -142,8 +142,9 @@ int six_point_on_copy(MatchRecord *copy, int n, TrifocalTensor *t) {
   CanonicalPositions canonical[3];
   for (int v = 0; v < 3; ++v) {
     MatchPoint MatchRecord::*const which = member[v];
-    basis_transform(copy[0].*which, copy[1].*which, copy[2].*which, copy[3].*which,
-                    to_canonical[v].get(), from_canonical[v].get());
+    if (basis_transform(copy[0].*which, copy[1].*which, copy[2].*which, copy[3].*which,
+                        to_canonical[v].get(), from_canonical[v].get(), failure) != Status::ok)
+      return 0;
     FixedVector<3> p, image;
     p[1] = (copy[4].*which).x, p[2] = (copy[4].*which).y, p[3] = 1.0;
     matrix_vector_product(to_canonical[v].get(), p.get(), image.get(), 3, 3);
@@ -203,7 +204,9 @@ int six_point_on_copy(MatchRecord *copy, int n, TrifocalTensor *t) {
   if (camera_has_vanishing_row(camera[0])) return 0;
 
   TrifocalTensor normalised;
-  tensor_from_cameras(camera[0].get(), camera[1].get(), camera[2].get(), &normalised);
+  if (tensor_from_cameras(camera[0].get(), camera[1].get(), camera[2].get(), &normalised,
+                          failure) != Status::ok)
+    return 0;
   denormalise_tensor(&normalised, nt_first.factor(), nt_middle.factor(), nt_last.factor());
   *t = normalised;
   return 1;
@@ -211,20 +214,21 @@ int six_point_on_copy(MatchRecord *copy, int n, TrifocalTensor *t) {
 
 }  // namespace
 
-int compute_six_point_tensor(const EstimatorParams * /*params*/, const MatchRecord *sample,
-                             int n, TrifocalTensor *t) {
+int compute_six_point_tensor(const MatchRecord *sample, int n, TrifocalTensor *t,
+                             const char **failure) {
   if (n < 6) return 0;
   if (n <= kStackRecords) {
     MatchRecord copy[kStackRecords];
     for (int r = 0; r < n; ++r) copy[r] = sample[r];
-    return six_point_on_copy(copy, n, t);
+    return six_point_on_copy(copy, n, t, failure);
   }
   std::vector<MatchRecord> copy(sample, sample + n);
-  return six_point_on_copy(copy.data(), n, t);
+  return six_point_on_copy(copy.data(), n, t, failure);
 }
 
-void basis_transform(const MatchPoint &p1, const MatchPoint &p2, const MatchPoint &p3,
-                     const MatchPoint &p4, double **to_canonical, double **from_canonical) {
+Status basis_transform(const MatchPoint &p1, const MatchPoint &p2, const MatchPoint &p3,
+                       const MatchPoint &p4, double **to_canonical, double **from_canonical,
+                       const char **failure) {
   const MatchPoint *p[3] = {&p1, &p2, &p3};
   FixedMatrix<3, 3> k, k_inv;
   for (int c = 1; c <= 3; ++c) {
@@ -232,7 +236,8 @@ void basis_transform(const MatchPoint &p1, const MatchPoint &p2, const MatchPoin
     k[2][c] = p[c - 1]->y;
     k[3][c] = 1.0;
   }
-  lu_invert(k.get(), k_inv.get(), 3);
+  const Status status = lu_invert(k.get(), k_inv.get(), 3, failure);
+  if (status != Status::ok) return status;
   FixedVector<3> fourth, mu;
   fourth[1] = p4.x, fourth[2] = p4.y, fourth[3] = 1.0;
   matrix_vector_product(k_inv.get(), fourth.get(), mu.get(), 3, 3);
@@ -243,7 +248,7 @@ void basis_transform(const MatchPoint &p1, const MatchPoint &p2, const MatchPoin
   }
   FixedMatrix<3, 3> work;
   matrix_copy(from_canonical, work.get(), 3, 3);
-  lu_invert(work.get(), to_canonical, 3);
+  return lu_invert(work.get(), to_canonical, 3, failure);
 }
 
 void solve_cubic(double a, double b, double c, double *x1, double *x2, double *x3) {

@@ -7,14 +7,14 @@
 // the three reduced cameras follow, and the tensor is formed from them.
 #pragma once
 #include "matchio.h"
+#include "status.h"
 #include "trifocal.h"
 
-struct EstimatorParams;
-
 // Computes the tensor of the first six triplets of sample[0..n-1] (n >= 6;
-// records beyond the sixth only enter the scale normalisation). The
-// parameter record is not consulted and may be null. Returns 1 with all 27
-// entries of *t written, or 0 with *t untouched when the sample is rejected:
+// records beyond the sixth only enter the scale normalisation). Returns 1
+// with all 27 entries of *t written, or 0 with *t untouched when the sample
+// is rejected, or when a fatal numerical error occurred (then *failure, when
+// given, names it; a rejected sample leaves it alone):
 //   - three of the first four positions of one image lie within 10.0 pixels
 //     of a line (basis_is_degenerate, tested on first, then middle, then
 //     last), or two of them coincide, or a coordinate is not finite;
@@ -30,18 +30,19 @@ struct EstimatorParams;
 // with 1), which the transfer treats as disagreement.
 // The caller's sample is not modified. Nothing is allocated on the heap for
 // n <= 16.
-int compute_six_point_tensor(const EstimatorParams *params, const MatchRecord *sample, int n,
-                             TrifocalTensor *t);
+int compute_six_point_tensor(const MatchRecord *sample, int n, TrifocalTensor *t,
+                             const char **failure = nullptr);
 
 // Projective basis of one image. from_canonical (3x3, unit-offset) has the
 // columns mu1*p1, mu2*p2, mu3*p3 (homogeneous (x, y, 1)), where
 // mu = K^-1 (x4, y4, 1) and K has the columns p1, p2, p3: it maps (1,0,0),
 // (0,1,0), (0,0,1) to multiples of p1, p2, p3 and (1,1,1) to p4.
-// to_canonical is its inverse. Both inverses come from lu_invert, which ends
-// the process if K has an all-zero row (three points with x = 0, which the
-// degeneracy test excludes).
-void basis_transform(const MatchPoint &p1, const MatchPoint &p2, const MatchPoint &p3,
-                     const MatchPoint &p4, double **to_canonical, double **from_canonical);
+// to_canonical is its inverse. Both inverses come from lu_invert, which fails
+// (numeric_failure, *failure naming it) if K has an all-zero row (three
+// points with x = 0, which the degeneracy test excludes).
+Status basis_transform(const MatchPoint &p1, const MatchPoint &p2, const MatchPoint &p3,
+                       const MatchPoint &p4, double **to_canonical, double **from_canonical,
+                       const char **failure = nullptr);
 
 // Real roots of x^3 + a x^2 + b x + c. With Q = (a^2 - 3b)/9 and
 // R = (2a^3 - 9ab + 27c)/54:

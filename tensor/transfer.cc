@@ -119,37 +119,37 @@ void transfer_affine(const TrifocalTensor &t, double first_x, double first_y, do
   solve_rows(rows, out_x, out_y);
 }
 
-void transfer_point(int method, const TrifocalTensor &t, double first_x, double first_y,
+void transfer_point(TensorMethod method, const TrifocalTensor &t, double first_x, double first_y,
                     double middle_x, double middle_y, double last_x, double last_y,
                     double *out_x, double *out_y) {
-  if (method == 0)
+  if (method == TensorMethod::affine)
     transfer_affine(t, first_x, first_y, middle_x, middle_y, last_x, last_y, out_x, out_y);
   else
     transfer_projective(t, first_x, first_y, middle_x, middle_y, last_x, last_y, out_x, out_y);
 }
 
-double transfer_distance_last(int method, const TrifocalTensor &t, const MatchRecord &match) {
+double transfer_distance_last(TensorMethod method, const TrifocalTensor &t, const MatchRecord &match) {
   double x, y;
   transfer_point(method, t, match.first.x, match.first.y, match.middle.x, match.middle.y, -1.0,
                  -1.0, &x, &y);
   return distance(x, y, match.last.x, match.last.y);
 }
 
-double transfer_distance_first(int method, const TrifocalTensor &t, const MatchRecord &match) {
+double transfer_distance_first(TensorMethod method, const TrifocalTensor &t, const MatchRecord &match) {
   double x, y;
   transfer_point(method, t, -1.0, -1.0, match.middle.x, match.middle.y, match.last.x,
                  match.last.y, &x, &y);
   return distance(x, y, match.first.x, match.first.y);
 }
 
-double transfer_distance_middle(int method, const TrifocalTensor &t, const MatchRecord &match) {
+double transfer_distance_middle(TensorMethod method, const TrifocalTensor &t, const MatchRecord &match) {
   double x, y;
   transfer_point(method, t, match.first.x, match.first.y, -1.0, -1.0, match.last.x,
                  match.last.y, &x, &y);
   return distance(x, y, match.middle.x, match.middle.y);
 }
 
-TransferDistances transfer_distances(int method, const TrifocalTensor &t,
+TransferDistances transfer_distances(TensorMethod method, const TrifocalTensor &t,
                                      const MatchRecord &match) {
   TransferDistances d;
   d.d_last = transfer_distance_last(method, t, match);

@@ -19,8 +19,8 @@
 // NaN; distances computed from it are then non-finite and fail every
 // strict "less than" test, so such a match never agrees with the tensor.
 //
-// Method codes: 0 is the affine tensor (entries 0..15), 1, 2 and 3 the
-// projective tensor. Any other code is treated as projective.
+// TensorMethod::affine uses the affine tensor (entries 0..15); every other
+// method the projective tensor.
 //
 // Nothing here allocates on the heap; a transfer runs several times per
 // match per random sample.
@@ -28,10 +28,10 @@
 #include "matchio.h"
 #include "trifocal.h"
 
-// Dispatches on the method code: transfer_affine for 0, transfer_projective
-// otherwise. Coordinates are (x, y) of first, middle and last in pixels, one
+// Dispatches on the method: transfer_affine for the affine method,
+// transfer_projective otherwise. Coordinates are (x, y) of first, middle and last in pixels, one
 // pair being (-1, -1); the prediction goes to *out_x, *out_y.
-void transfer_point(int method, const TrifocalTensor &t, double first_x, double first_y,
+void transfer_point(TensorMethod method, const TrifocalTensor &t, double first_x, double first_y,
                     double middle_x, double middle_y, double last_x, double last_y,
                     double *out_x, double *out_y);
 
@@ -60,9 +60,9 @@ void transfer_affine(const TrifocalTensor &t, double first_x, double first_y, do
 //   d_first:  first position vs. the transfer of middle and last;
 //   d_middle: middle position vs. the transfer of first and last.
 // Non-finite predictions give non-finite distances (see above).
-double transfer_distance_last(int method, const TrifocalTensor &t, const MatchRecord &match);
-double transfer_distance_first(int method, const TrifocalTensor &t, const MatchRecord &match);
-double transfer_distance_middle(int method, const TrifocalTensor &t, const MatchRecord &match);
+double transfer_distance_last(TensorMethod method, const TrifocalTensor &t, const MatchRecord &match);
+double transfer_distance_first(TensorMethod method, const TrifocalTensor &t, const MatchRecord &match);
+double transfer_distance_middle(TensorMethod method, const TrifocalTensor &t, const MatchRecord &match);
 
 struct TransferDistances {
   double d_last;
@@ -71,7 +71,7 @@ struct TransferDistances {
 };
 
 // All three distances, computed in the order d_last, d_first, d_middle.
-TransferDistances transfer_distances(int method, const TrifocalTensor &t,
+TransferDistances transfer_distances(TensorMethod method, const TrifocalTensor &t,
                                      const MatchRecord &match);
 
 // (d_last + d_first + d_middle) / 3, added in that order.

@@ -1,6 +1,5 @@
 // The trifocal tensor: storage, index roles, the trilinear relations, the
-// scale normalisation of image positions, and the small unit-offset matrix
-// helpers that the tensor algebra uses beside the decompositions of numeric.h.
+// scale normalisation of image positions, and the signed cube root.
 //
 // Index roles. Entry T(i, j, k) is stored at 9i + 3j + k:
 //   i (slowest) belongs to the `last` image and transforms as a point,
@@ -12,7 +11,18 @@
 //
 // Nothing here allocates, prints or fails.
 #pragma once
+#include <cstdint>
+
 #include "matchio.h"
+
+// How a tensor is computed from a sample (and transferred through):
+// the affine tensor, the linear projective tensor, the projective tensor by
+// algebraic minimisation, or the six-point minimal projective tensor.
+enum class TensorMethod : int32_t { affine = 0, linear = 1, algebraic = 2, six_point = 3 };
+
+// How the matches that agree with a tensor add up to its score: 1 each, or
+// 1 - m^2 / D^2 each (m the mean transfer distance, D the inlier distance).
+enum class Scoring : int32_t { count = 0, l2 = 1 };
 
 // 27 doubles, entry T(i, j, k) at entry[9i + 3j + k]. A plain aggregate:
 // `TrifocalTensor t{};` is all zeros, copies are by value.
@@ -101,25 +111,7 @@ void denormalise_tensor(TrifocalTensor *t, double f_first, double f_middle, doub
 // first replaced by its reciprocal, then the same table is applied.
 void normalise_tensor(TrifocalTensor *t, double f_first, double f_middle, double f_last);
 
-// ---- Unit-offset helpers (indices from 1, as the arrays of numeric.h) ----------
-
-// C[i][j] = sum_{k=1..n} A[i][k]*B[k][j] for i = 1..r, j = 1..c; each C[i][j]
-// starts at 0 and accumulates in increasing k. C must not alias A or B.
-void matrix_product(const double *const *a, const double *const *b, double **c, int r, int n,
-                    int c_cols);
-
-// B[i][j] = A[i][j] for i = 1..r, j = 1..c.
-void matrix_copy(const double *const *a, double **b, int r, int c);
-
-// y[i] = sum_{j=1..n} A[i][j]*x[j] for i = 1..r, starting from 0.
-void matrix_vector_product(const double *const *a, const double *x, double *y, int r, int n);
-
-// sum_{i=1..n} |v[i]| (the L1 norm), accumulated in increasing i.
-double abs_sum(const double *v, int n);
-
-// Index (1..n) of the smallest v[i]; the running minimum is replaced only by
-// a strictly smaller element, so the first of equal minima wins.
-int index_of_min(const double *v, int n);
+// ---- Scalar helper ------------------------------------------------------------
 
 // Real cube root keeping the sign: pow(x, e) for x > 0, else -pow(-x, e),
 // with e the double nearest to 1/3. Zero goes through the second branch.

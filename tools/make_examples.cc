@@ -34,6 +34,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -386,9 +387,13 @@ bool render_view(const Camera &c, const std::string &name) {
       px[2] = to_byte(sum.b / 9.0);
     }
   }
-  int written = image_write(name.c_str(), image, 75);
+  ImageMessages messages;
+  const Status written = image_write(name.c_str(), image, 75, &messages);
   image_free(image);
-  return written == 1;
+  std::fputs(messages.out.c_str(), stdout);
+  std::fputs(messages.err.c_str(), stderr);
+  if (messages.fatal_status != 0) std::exit(messages.fatal_status);
+  return written == Status::ok;
 }
 
 // ---------------------------------------------------------------------------

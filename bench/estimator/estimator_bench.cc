@@ -104,17 +104,19 @@ class QuietStdout {
 
 void run_ostrel(const std::string &path, int *supported) {
   QuietStdout quiet;
-  MatchRecord *matches = nullptr;
-  const int count = read_matches(&matches, path.c_str());
+  std::vector<MatchRecord> records;
+  int lines = -1;
+  read_matches(path.c_str(), &records, &lines);
+  MatchRecord *matches = records.data();
+  const int count = static_cast<int>(records.size());
   std::vector<int32_t> support(count, 0);
-  EstimatorParams params;
-  TrifocalTensor tensor{};
-  estimate_tensor(params, matches, count, kSamples, &tensor, support.data());
-  write_tensor(tensor, path.c_str());
-  write_support_matches(matches, count, support.data(), (path + ".TM").c_str());
+  EstimationOptions options;
+  options.samples = kSamples;
+  const EstimationReport report = estimate_tensor(options, matches, count, support.data());
+  write_tensor(report.tensor, path + ".TM");
+  write_support_matches(matches, count, support.data(), path + ".TM.matches");
   *supported = 0;
   for (int32_t s : support) *supported += s;
-  std::free(matches);
 }
 
 void BM_Ostrel(benchmark::State &state, double inliers, const char *tag) {
@@ -141,6 +143,70 @@ void BM_OstrelPureNoise(benchmark::State &state) { BM_Ostrel(state, 0.0, "noise"
 BENCHMARK(BM_OstrelHalfOutliers)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_OstrelPureNoise)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// The scoring of sampled tensors, as the estimator meets them: 5,000
+// triplets, half scene points with 0.2-pixel noise and half gross outliers,
+// and the tensors of the samples the estimator's generator draws until 256
+// give a tensor, each scored against the best of them. Full scoring of every
+// match (the reference) beside scoring that stops once a tensor can no
+// longer beat the best.
+struct ScoringSetup {
+  std::vector<MatchRecord> matches;
+  std::vector<TrifocalTensor> tensors;
+  double best = 0.0;
+};
+
+const ScoringSetup &scoring_setup() {
+  static ScoringSetup setup;
+  if (!setup.matches.empty()) return setup;
+  const std::string path = make_file(5000, 0.5, "scoring");
+  int lines = -1;
+  {
+    QuietStdout quiet;
+    read_matches(path.c_str(), &setup.matches, &lines);
+  }
+  std::remove(path.c_str());
+  const int count = static_cast<int>(setup.matches.size());
+  UniformRandom random;
+  std::vector<int32_t> flags(count);
+  ScoringRule rule;
+  rule.distance = 2.0;
+  while (setup.tensors.size() < 256) {
+    MatchRecord sample[6];
+    for (MatchRecord &r : sample) r = setup.matches[static_cast<int>(random.next() * count) % count];
+    TrifocalTensor t;
+    if (!compute_tensor(TensorMethod::six_point, sample, 6, &t)) continue;
+    setup.tensors.push_back(t);
+    int l2 = 0;
+    const double score = score_tensor(rule, setup.matches.data(), count, t, flags.data(), &l2);
+    if (score > setup.best) setup.best = score;
+  }
+  return setup;
+}
+
+void BM_Scoring(benchmark::State &state, bool bounded) {
+  const ScoringSetup &setup = scoring_setup();
+  const int count = static_cast<int>(setup.matches.size());
+  std::vector<int32_t> flags(count);
+  ScoringRule rule;
+  rule.distance = 2.0;
+  size_t n = 0;
+  for (auto _ : state) {
+    const TrifocalTensor &t = setup.tensors[n++ % 256];
+    int l2 = 0;
+    bool pruned = false;
+    const double score =
+        bounded ? score_tensor_bounded(rule, setup.matches.data(), count, t, setup.best,
+                                       flags.data(), &l2, &pruned)
+                : score_tensor(rule, setup.matches.data(), count, t, flags.data(), &l2);
+    benchmark::DoNotOptimize(score);
+  }
+  state.counters["best"] = setup.best;
+}
+void BM_ScoringFull(benchmark::State &state) { BM_Scoring(state, false); }
+void BM_ScoringPruned(benchmark::State &state) { BM_Scoring(state, true); }
+BENCHMARK(BM_ScoringFull)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScoringPruned)->Unit(benchmark::kMicrosecond);
+
 // One transfer of the last position of a random triplet, the unit of the
 // bound. With the tensor of a scene (as in the tensor-algebra benchmark) the
 // eigen-decomposition converges in few sweeps; the tensors that six random
@@ -160,7 +226,6 @@ void BM_TransferPoint(benchmark::State &state, bool noise_tensors) {
     project(middle, x, &r.middle.x, &r.middle.y);
     project(last, x, &r.last.x, &r.last.y);
   }
-  EstimatorParams params;
   std::vector<TrifocalTensor> tensors;
   for (int attempt = 0; tensors.size() < 64; ++attempt) {
     TrifocalTensor t{};
@@ -173,7 +238,7 @@ void BM_TransferPoint(benchmark::State &state, bool noise_tensors) {
       }
     // Scene tensors from consecutive windows of six triplets.
     const int start = noise_tensors ? 0 : attempt % 58;
-    if (compute_tensor(&params, triplets.data() + start, 6, &t)) tensors.push_back(t);
+    if (compute_tensor(TensorMethod::six_point, triplets.data() + start, 6, &t)) tensors.push_back(t);
     if (attempt > 100000) std::abort();  // no usable sample: a fault of the setup
   }
   // Random positions, as in the pure-noise file.
@@ -186,7 +251,8 @@ void BM_TransferPoint(benchmark::State &state, bool noise_tensors) {
     const TrifocalTensor &t = tensors[(n / 64) & 63];
     ++n;
     double x, y;
-    transfer_point(3, t, r.first.x, r.first.y, r.middle.x, r.middle.y, -1.0, -1.0, &x, &y);
+    transfer_point(TensorMethod::six_point, t, r.first.x, r.first.y, r.middle.x, r.middle.y, -1.0,
+                   -1.0, &x, &y);
     benchmark::DoNotOptimize(x);
     benchmark::DoNotOptimize(y);
   }

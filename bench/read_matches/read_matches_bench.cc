@@ -8,6 +8,7 @@
 #include <iostream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "matchio.h"
 
@@ -44,11 +45,12 @@ void BM_ReadMatches(benchmark::State &state) {
   const int lines = static_cast<int>(state.range(0));
   const std::string path = make_triplet_file(lines);
   for (auto _ : state) {
-    MatchRecord *records = nullptr;
-    const int count = read_matches(&records, path.c_str());
-    if (count != lines) state.SkipWithError("wrong record count");
-    benchmark::DoNotOptimize(records);
-    std::free(records);
+    std::vector<MatchRecord> records;
+    int count = -1;
+    read_matches(path.c_str(), &records, &count);
+    if (count != lines || records.size() != static_cast<size_t>(lines))
+      state.SkipWithError("wrong record count");
+    benchmark::DoNotOptimize(records.data());
   }
   state.SetItemsProcessed(state.iterations() * lines);
   std::remove(path.c_str());

@@ -171,7 +171,7 @@ void BM_TransferPoint(benchmark::State &state) {
   for (auto _ : state) {
     const MatchRecord &r = s.triplets[n++ & 63];
     double x, y;
-    transfer_point(3, s.tensor, r.first.x, r.first.y, r.middle.x, r.middle.y, -1.0, -1.0, &x, &y);
+    transfer_point(TensorMethod::six_point, s.tensor, r.first.x, r.first.y, r.middle.x, r.middle.y, -1.0, -1.0, &x, &y);
     benchmark::DoNotOptimize(x);
     benchmark::DoNotOptimize(y);
   }
@@ -185,7 +185,7 @@ void BM_SixPointTensor(benchmark::State &state) {
   double accepted = 0;
   for (auto _ : state) {
     const MatchRecord *sample = &s.triplets[6 * (n++ % 10)];
-    const int ok = compute_six_point_tensor(nullptr, sample, 6, &t);
+    const int ok = compute_six_point_tensor(sample, 6, &t);
     benchmark::DoNotOptimize(ok);
     benchmark::ClobberMemory();
     accepted += ok;

@@ -2,9 +2,9 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -52,11 +52,6 @@ inline double gradient(double jdx, double jdy, double jmx, double jmy, double kd
   return distance(jdx, jdy, kdx, kdy) / spread;
 }
 
-[[noreturn]] void out_of_memory() {
-  printf("Error allocating memory in compute dispgrad\n");
-  exit(2);
-}
-
 // Owns one malloc'ed block; released when the filter returns.
 template <typename T>
 struct Buffer {
@@ -82,7 +77,6 @@ struct FilterWork {
   Buffer<int> order;
   Buffer<double> dx, dy, mx, my;
   Buffer<double> acc;
-  Buffer<unsigned char> active;
   Buffer<double> sorted;  // median work array, unit offset, n + 2 slots
   // Upper triangle of the gradient matrix (row j holds k = j+1..n-1), or
   // null when it does not fit the budget.
@@ -187,25 +181,34 @@ double disparity_gradient(const MatchRecord &j, const MatchRecord &k) {
   return gradient(pj.dx, pj.dy, pj.mx, pj.my, pk.dx, pk.dy, pk.mx, pk.my);
 }
 
-void filter_by_disparity_gradient(const MatchRecord *matches, double *scores, int n,
-                                  double *median, double scale) {
-  filter_by_disparity_gradient_budget(matches, scores, n, median, scale, kGradientStoreBudget);
-}
-
-void filter_by_disparity_gradient_budget(const MatchRecord *matches, double *scores, int n,
-                                         double *median, double scale, size_t store_budget) {
+Status filter_by_disparity_gradient(const MatchRecord *matches, int n, double scale,
+                                    FilterReport *report, FilterProgress *progress,
+                                    size_t store_budget) {
+  report->passes = 0;
+  report->pass_medians.clear();
+  report->keep.clear();
   // Nothing to score: no pass, and a median that keeps everything.
   if (n <= 0) {
-    *median = kReplacedMedian;
-    return;
+    report->scores.clear();
+    report->median = kReplacedMedian;
+    return Status::ok;
   }
   FilterWork w;
   w.n = static_cast<size_t>(n);
   const size_t un = w.n;
-  if (!w.sorted.allocate(un + 2) || !w.active.allocate(un) || !w.order.allocate(un) ||
-      !w.dx.allocate(un) || !w.dy.allocate(un) || !w.mx.allocate(un) || !w.my.allocate(un) ||
-      !w.acc.allocate(un))
-    out_of_memory();
+  // While the passes run, keep[j] tells whether match j is still active.
+  std::vector<uint8_t> &active = report->keep;
+  try {
+    report->scores.resize(un);
+    if (!w.sorted.allocate(un + 2)) return Status::out_of_memory;
+    active.assign(un, 1);
+  } catch (const std::bad_alloc &) {
+    return Status::out_of_memory;
+  }
+  if (!w.order.allocate(un) || !w.dx.allocate(un) || !w.dy.allocate(un) || !w.mx.allocate(un) ||
+      !w.my.allocate(un) || !w.acc.allocate(un))
+    return Status::out_of_memory;
+  double *scores = report->scores.data();
 
   // The triangle holds n (n - 1) / 2 gradients. It only saves time, so
   // when it exceeds the budget or cannot be allocated every pass evaluates
@@ -221,13 +224,14 @@ void filter_by_disparity_gradient_budget(const MatchRecord *matches, double *sco
     w.mx.data[j] = p.mx;
     w.my.data[j] = p.my;
     w.order.data[j] = j;
-    w.active.data[j] = 1;
   }
   w.count = n;
 
+  double median = 0.0;
   bool first_pass = true;
   for (;;) {
-    printf("Disparity gradient iteration...\n");
+    const int pass = ++report->passes;
+    if (progress) progress->pass_started(pass, w.count);
 
     // Scores of this pass; removed matches score 0 until the end.
     for (int j = 0; j < n; ++j) scores[j] = 0.0;
@@ -242,13 +246,17 @@ void filter_by_disparity_gradient_budget(const MatchRecord *matches, double *sco
     // Median of the active scores, in match order from index 1 on.
     for (int a = 0; a < w.count; ++a) w.sorted.data[a + 1] = w.acc.data[a];
     const double m = select_median(w.count / 2, w.sorted.data, w.count);
-    *median = m;
-    printf("Median %f\n", m);
-    if (std::fabs(m) < kTinyMedian) *median = kReplacedMedian;
+    try {
+      report->pass_medians.push_back(m);
+    } catch (const std::bad_alloc &) {
+      return Status::out_of_memory;
+    }
+    if (progress) progress->pass_median(pass, m);
+    median = std::fabs(m) < kTinyMedian ? kReplacedMedian : m;
 
     // Removal: keep a match only while scale * median >= its score (a NaN
     // score fails the test and is removed).
-    const double limit = scale * *median;
+    const double limit = scale * median;
     int kept = 0;
     for (int a = 0; a < w.count; ++a) {
       const int j = w.order.data[a];
@@ -260,7 +268,7 @@ void filter_by_disparity_gradient_budget(const MatchRecord *matches, double *sco
         w.my.data[kept] = w.my.data[a];
         ++kept;
       } else {
-        w.active.data[j] = 0;
+        active[j] = 0;
       }
     }
     const bool removed = kept < w.count;
@@ -269,7 +277,14 @@ void filter_by_disparity_gradient_budget(const MatchRecord *matches, double *sco
     // has no median, so the median of this pass stands.
     if (!removed || kept == 0) break;
   }
+  report->median = median;
 
-  for (int j = 0; j < n; ++j)
-    if (!w.active.data[j]) scores[j] = kRemovedScore;
+  // Removed matches take the removed score; then the selection of the
+  // output: a score strictly below median * scale (a score equal to it is
+  // not kept, although the passes kept it).
+  for (int j = 0; j < n; ++j) {
+    if (!active[j]) scores[j] = kRemovedScore;
+    active[j] = scores[j] < median * scale;
+  }
+  return Status::ok;
 }

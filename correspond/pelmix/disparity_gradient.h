@@ -4,8 +4,11 @@
 // removes none.
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "matchio.h"
+#include "status.h"
 
 // sqrt((x2 - x1)^2 + (y2 - y1)^2).
 double point_distance(double x1, double y1, double x2, double y2);
@@ -16,21 +19,49 @@ double point_distance(double x1, double y1, double x2, double y2);
 // counts as 0, so it adds nothing to either score.
 double disparity_gradient(const MatchRecord &j, const MatchRecord &k);
 
-// Runs the filter over matches[0..n-1]. On return scores[j] holds the final
-// score of each kept match and 999999.0 for each removed one; *median holds
-// the median of the last pass, or 1e30 when that median was below 1e-20 in
-// magnitude. A match is removed in a pass when its score is not at most
-// scale * median. Prints "Disparity gradient iteration..." and "Median %f"
-// for every pass. Ends the process with status 2 when its work storage
-// cannot be allocated.
-void filter_by_disparity_gradient(const MatchRecord *matches, double *scores, int n,
-                                  double *median, double scale);
-
 // Bytes the filter may spend on holding the pairwise gradients between
 // passes; above it the gradients are evaluated again in every pass.
 constexpr size_t kGradientStoreBudget = size_t(256) << 20;
 
-// The filter with an explicit store budget (tests and benchmarks use it to
-// force either path; both give identical scores and median).
-void filter_by_disparity_gradient_budget(const MatchRecord *matches, double *scores, int n,
-                                         double *median, double scale, size_t store_budget);
+// What one run of the filter found.
+struct FilterReport {
+  // Final score of each match: the sum of its gradients to the matches left
+  // in the last pass, 999999.0 for each removed match. Reserve n + 1 slots
+  // before the call to have this memory taken when the caller chooses; the
+  // filter then allocates nothing for it.
+  std::vector<double> scores;
+  // The matches to keep: score strictly below median * scale.
+  std::vector<uint8_t> keep;
+  // Median of the last pass, or 1e30 when that median was below 1e-20 in
+  // magnitude.
+  double median = 0.0;
+  int passes = 0;
+  // The median of each pass as computed, before that replacement.
+  std::vector<double> pass_medians;
+};
+
+// Receives the passes of a filter run as they happen.
+class FilterProgress {
+ public:
+  virtual ~FilterProgress() = default;
+  // A pass over `remaining` matches begins (passes count from 1).
+  virtual void pass_started(int pass, int remaining) {
+    (void)pass;
+    (void)remaining;
+  }
+  // The pass computed `median` (before a tiny median is replaced).
+  virtual void pass_median(int pass, double median) {
+    (void)pass;
+    (void)median;
+  }
+};
+
+// Runs the filter over matches[0..n-1]: every pass scores the remaining
+// matches and removes those whose score is not at most scale * median,
+// until a pass removes none (or all). Status::ok, or Status::out_of_memory
+// when its work storage cannot be allocated (the report is then partial).
+// `store_budget` bounds the memory for stored gradients (tests and
+// benchmarks use it to force either path; both give identical results).
+Status filter_by_disparity_gradient(const MatchRecord *matches, int n, double scale,
+                                    FilterReport *report, FilterProgress *progress = nullptr,
+                                    size_t store_budget = kGradientStoreBudget);

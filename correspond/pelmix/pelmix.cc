@@ -1,14 +1,19 @@
 // pelmix: reads a pair or triplet file, removes the matches that fail the
 // disparity-gradient test and writes the kept ones next to the input.
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "disparity_gradient.h"
 #include "matchio.h"
+#include "option_value.h"
+#include "version.h"
 
 namespace {
 
-constexpr double kToolkitVersion = 2.11;
 constexpr double kDefaultMedianScale = 3.5;
 
 struct RunOptions {
@@ -43,7 +48,7 @@ bool parse_command_line(int argc, char **argv, RunOptions *options) {
       case 'm':
         if (i + 1 >= argc) return false;
         // An unreadable number leaves the scale as it was.
-        sscanf(argv[++i], "%lf", &options->median_scale);
+        read_real_option(argv[++i], &options->median_scale);
         break;
       case 'z':
         options->side_output = true;
@@ -56,40 +61,74 @@ bool parse_command_line(int argc, char **argv, RunOptions *options) {
   return options->match_file != nullptr;
 }
 
+// Prints each pass of the filter as it happens.
+class PassPrinter : public FilterProgress {
+ public:
+  void pass_started(int, int) override { printf("Disparity gradient iteration...\n"); }
+  void pass_median(int, double median) override { printf("Median %f\n", median); }
+};
+
+// Reports the outcome of one output file: "Writing matches..." once the file
+// was opened (when `announce` is given), and a file that cannot be opened or
+// written ends the run with status 1.
+void write_or_exit(Status status, const std::string &name, const RunOptions *announce,
+                   double median) {
+  if (announce && status != Status::cannot_open)
+    printf("Writing matches: Scale factor = %lf , median = %lf\n", announce->median_scale, median);
+  if (status == Status::ok) return;
+  printf("can't %s %s\n", status == Status::cannot_open ? "open" : "write", name.c_str());
+  exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-  fprintf(stderr, "TARVIK TOOL: %s\nTARVIK VERSION: %.2f\n", argc > 0 ? argv[0] : "",
-          kToolkitVersion);
+  fprintf(stderr, "TARVIK TOOL: %s\nTARVIK VERSION: %s\n", argc > 0 ? argv[0] : "",
+          kTarvikVersion);
 
   RunOptions options;
   if (!parse_command_line(argc, argv, &options)) usage_and_exit();
 
-  MatchRecord *matches = nullptr;
-  const int count = read_matches(&matches, options.match_file);
-  if (count <= 0) {
+  std::vector<MatchRecord> records;
+  int line_count = -1;
+  const Status read_status = read_matches(options.match_file, &records, &line_count);
+  if (read_status == Status::cannot_open) printf("can't open %s\n", options.match_file);
+  if (line_count >= 0) printf("Match entries in file %d\n", line_count);
+  if (read_status != Status::ok) {
     printf("Error reading file, no correspondences read!\n");
     exit(2);
   }
+  const MatchRecord *matches = records.data();
+  const int count = static_cast<int>(records.size());
 
-  double *scores = static_cast<double *>(malloc((static_cast<size_t>(count) + 1) * sizeof(double)));
-  if (scores == nullptr) {
+  // The scores take their memory here, before the count is announced, with
+  // one slot to spare.
+  FilterReport report;
+  try {
+    report.scores.reserve(static_cast<size_t>(count) + 1);
+  } catch (const std::bad_alloc &) {
     printf("Error allocating memory\n");
     exit(2);
   }
 
   printf("Total number of correspondences %d\n", count);
 
-  double median = 0.0;
-  filter_by_disparity_gradient(matches, scores, count, &median, options.median_scale);
+  PassPrinter printer;
+  if (filter_by_disparity_gradient(matches, count, options.median_scale, &report, &printer) !=
+      Status::ok) {
+    printf("Error allocating memory in compute dispgrad\n");
+    exit(2);
+  }
 
-  write_filtered_matches(matches, count, scores, median, options.median_scale,
-                         options.match_file);
-  if (options.side_output)
-    write_filtered_sides(matches, count, scores, median, options.median_scale,
-                         options.match_file);
-
-  free(matches);
-  free(scores);
+  const std::string base = options.match_file;
+  const uint8_t *keep = report.keep.data();
+  write_or_exit(write_filtered_matches(matches, count, keep, base + ".filtered"),
+                base + ".filtered", &options, report.median);
+  if (options.side_output) {
+    write_or_exit(write_filtered_side(matches, count, keep, MatchSide::first, base + ".L.filtered"),
+                  base + ".L.filtered", nullptr, report.median);
+    write_or_exit(write_filtered_side(matches, count, keep, MatchSide::last, base + ".R.filtered"),
+                  base + ".R.filtered", &options, report.median);
+  }
   return 0;
 }

@@ -19,13 +19,15 @@ std::string g_path;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   g_path = fuzz::scratch_path("input" QOR_FUZZ_SUFFIX);
-  fuzz::silence_stdout();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::write_scratch(g_path, data, size);
-  QORImage *image = image_read(g_path.c_str());
+  ImageMessages messages;
+  QORImage *image = image_read(g_path.c_str(), &messages);
+  // A fatal fault gives its message and no image.
+  if (messages.fatal_status != 0 && (image || messages.err.empty())) std::abort();
   if (image) {
     if (image->width < 0 || image->height < 0) std::abort();
     const bool gray = image->type == QOR_GRAY && image->bytes_per_pixel == 1 && image->bits_per_pixel == 8;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 
@@ -47,14 +48,15 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::write_scratch(g_path, data, size);
-  MatchRecord *records = nullptr;
-  const int count = read_matches(&records, g_path.c_str());
-  if (count > 0) {
-    if (!records) std::abort();
-    if (count <= 3000) check_numbering(records, count);  // the check is quadratic
-  } else if (records) {
+  std::vector<MatchRecord> records;
+  int lines = -1;
+  const Status status = read_matches(g_path.c_str(), &records, &lines);
+  if (status == Status::ok) {
+    if (records.empty() || static_cast<int>(records.size()) != lines) std::abort();
+    const int count = static_cast<int>(records.size());
+    if (count <= 3000) check_numbering(records.data(), count);  // the check is quadratic
+  } else if (!records.empty()) {
     std::abort();
   }
-  std::free(records);
   return 0;
 }

@@ -179,7 +179,7 @@ TEST(BmpWrite, GrayFileLayout) {
   const std::string pixels("\x01\x02\x03\x04", 4);
   std::copy(pixels.begin(), pixels.end(), gray->pixels);
   std::string name = dir.file("g.bmp");
-  ASSERT_EQ(write_bmp(name.c_str(), gray.get()), 1);
+  ASSERT_EQ(write_bmp(name.c_str(), gray.get()), Status::ok);
   std::string file = read_file(name);
   ASSERT_EQ(file.size(), 14u + 40 + 1024 + 2 * 4);
   EXPECT_EQ(file.substr(0, 2), "BM");
@@ -201,7 +201,7 @@ TEST(BmpWrite, ColourFileLayoutLeavesImageAlone) {
   ImagePtr colour(image_create(3, 1, QOR_RGB));
   for (int i = 0; i < 9; ++i) colour->pixels[i] = static_cast<unsigned char>(i + 1);
   std::string name = dir.file("c.bmp");
-  ASSERT_EQ(write_bmp(name.c_str(), colour.get()), 1);
+  ASSERT_EQ(write_bmp(name.c_str(), colour.get()), Status::ok);
   std::string file = read_file(name);
   ASSERT_EQ(file.size(), 54u + 12);
   EXPECT_EQ(get32(file, 2), 66u);
@@ -215,7 +215,7 @@ TEST(BmpWrite, ColourFileLayoutLeavesImageAlone) {
   ImagePtr big(image_create(5, 7, QOR_RGB));
   for (int i = 0; i < 105; ++i) big->pixels[i] = static_cast<unsigned char>(i * 13 + 1);
   const std::string before = pixels_of(big.get());
-  ASSERT_EQ(write_bmp(name.c_str(), big.get()), 1);
+  ASSERT_EQ(write_bmp(name.c_str(), big.get()), Status::ok);
   EXPECT_EQ(pixels_of(big.get()), before);
   ImagePtr back(read_bmp(name.c_str()));
   ASSERT_TRUE(back);
@@ -228,9 +228,9 @@ TEST(BmpWrite, Failures) {
   TempDir dir;
   ImagePtr gray(image_create(3, 3, QOR_GRAY));
   for (int i = 0; i < 9; ++i) gray->pixels[i] = 0;
-  EXPECT_EQ(write_bmp((dir.path() + "/no/such/x.bmp").c_str(), gray.get()), 0);
+  EXPECT_EQ(write_bmp((dir.path() + "/no/such/x.bmp").c_str(), gray.get()), Status::cannot_open);
   if (qortest::file_exists("/dev/full")) {
-    EXPECT_EQ(write_bmp("/dev/full", gray.get()), 0);
+    EXPECT_EQ(write_bmp("/dev/full", gray.get()), Status::cannot_write);
     EXPECT_TRUE(qortest::file_exists("/dev/full"));
   }
 }

@@ -145,7 +145,7 @@ QORImage *test_pattern() {
 TEST(ImageDispatch, JpegReadByAnyCaseAndLeadingPart) {
   qortest::TempDir dir;
   QORImage *image = test_pattern();
-  ASSERT_EQ(image_write(dir.file("a.jpg").c_str(), image, 80), 1);
+  ASSERT_EQ(image_write(dir.file("a.jpg").c_str(), image, 80), Status::ok);
   image_free(image);
   const std::string bytes = qortest::read_file(dir.file("a.jpg"));
   ASSERT_FALSE(bytes.empty());
@@ -173,7 +173,7 @@ TEST(ImageDispatch, JpegReadByAnyCaseAndLeadingPart) {
 TEST(ImageDispatch, NameThatIsOnlyAnExtensionReadsNothing) {
   qortest::TempDir dir;
   QORImage *image = test_pattern();
-  ASSERT_EQ(image_write(dir.file("x.jpg").c_str(), image, 80), 1);
+  ASSERT_EQ(image_write(dir.file("x.jpg").c_str(), image, 80), Status::ok);
   image_free(image);
   qortest::write_file(dir.file(".jpg"), qortest::read_file(dir.file("x.jpg")));
   char here[4096];
@@ -190,20 +190,20 @@ TEST(ImageDispatch, NameThatIsOnlyAnExtensionReadsNothing) {
 TEST(ImageDispatch, WriteIsCaseSensitiveAndSomeFormatsAreReadOnly) {
   qortest::TempDir dir;
   QORImage *image = test_pattern();
-  EXPECT_EQ(image_write(dir.file("a.JPEG").c_str(), image, 80), -1);
+  EXPECT_EQ(image_write(dir.file("a.JPEG").c_str(), image, 80), Status::invalid_argument);
   EXPECT_FALSE(qortest::file_exists(dir.file("a.JPEG")));
-  EXPECT_EQ(image_write(dir.file("x.gif").c_str(), image, 80), -1);
+  EXPECT_EQ(image_write(dir.file("x.gif").c_str(), image, 80), Status::invalid_argument);
   EXPECT_FALSE(qortest::file_exists(dir.file("x.gif")));
-  EXPECT_EQ(image_write(dir.file("x.tif").c_str(), image, 80), -1);
+  EXPECT_EQ(image_write(dir.file("x.tif").c_str(), image, 80), Status::invalid_argument);
   EXPECT_FALSE(qortest::file_exists(dir.file("x.tif")));
-  EXPECT_EQ(image_write(dir.file("x.tiff").c_str(), image, 80), -1);
+  EXPECT_EQ(image_write(dir.file("x.tiff").c_str(), image, 80), Status::invalid_argument);
   EXPECT_FALSE(qortest::file_exists(dir.file("x.tiff")));
-  EXPECT_EQ(image_write(dir.file("x.pct").c_str(), image, 80), 0);
+  EXPECT_EQ(image_write(dir.file("x.pct").c_str(), image, 80), Status::invalid_argument);
   EXPECT_FALSE(qortest::file_exists(dir.file("x.pct")));
-  EXPECT_EQ(image_write(dir.file("noext").c_str(), image, 80), -1);
+  EXPECT_EQ(image_write(dir.file("noext").c_str(), image, 80), Status::invalid_argument);
   EXPECT_FALSE(qortest::file_exists(dir.file("noext")));
-  EXPECT_EQ(image_write(dir.file("x.abcdef").c_str(), image, 80), -1);
-  EXPECT_EQ(image_write(dir.file("x.jpeg").c_str(), image, 80), 1);
+  EXPECT_EQ(image_write(dir.file("x.abcdef").c_str(), image, 80), Status::invalid_argument);
+  EXPECT_EQ(image_write(dir.file("x.jpeg").c_str(), image, 80), Status::ok);
   EXPECT_TRUE(qortest::file_exists(dir.file("x.jpeg")));
   image_free(image);
 }

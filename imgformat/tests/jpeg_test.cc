@@ -150,21 +150,25 @@ TEST(JpegRead, NotJpegGivesNullWithTheLibraryMessage) {
   qortest::TempDir dir;
   const std::string path = dir.file("text.jpg");
   qortest::write_file(path, "P2\n2 2\n255\n0 0 0 0\n");
+  ImageMessages messages;
   testing::internal::CaptureStderr();
-  QORImage *image = read_jpeg(path.c_str());
-  const std::string err = testing::internal::GetCapturedStderr();
+  QORImage *image = read_jpeg(path.c_str(), &messages);
+  // The reader prints nothing itself.
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(image, nullptr);
-  EXPECT_NE(err.find("Not a JPEG file"), std::string::npos) << err;
+  EXPECT_EQ(messages.err, "Not a JPEG file: starts with 0x50 0x32\n");
+  EXPECT_EQ(messages.out, "");
+  EXPECT_EQ(messages.fatal_status, 0);
 
   // An empty file and a missing one.
   qortest::write_file(dir.file("empty.jpg"), "");
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(read_jpeg(dir.file("empty.jpg").c_str()), nullptr);
-  EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+  messages = ImageMessages();
+  EXPECT_EQ(read_jpeg(dir.file("empty.jpg").c_str(), &messages), nullptr);
+  EXPECT_FALSE(messages.err.empty());
   const std::string missing = dir.file("missing.jpg");
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(read_jpeg(missing.c_str()), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "can't open " + missing + "\n");
+  messages = ImageMessages();
+  EXPECT_EQ(read_jpeg(missing.c_str(), &messages), nullptr);
+  EXPECT_EQ(messages.err, "can't open " + missing + "\n");
 }
 
 // Byte offset of the first baseline frame header (0xFF 0xC0).
@@ -208,9 +212,7 @@ TEST(JpegRead, HeaderPromisingMoreBlocksThanTheFileHoldsIsRefused) {
   bytes[sof + 6] = bytes[sof + 8] = static_cast<char>(40000 & 0xFF);
   const std::string large = dir.file("large.jpg");
   qortest::write_file(large, bytes);
-  testing::internal::CaptureStderr();
   QORImage *refused = read_jpeg(large.c_str());
-  testing::internal::GetCapturedStderr();
   EXPECT_EQ(refused, nullptr);
   image_free(refused);
 
@@ -241,9 +243,9 @@ TEST(JpegRead, DamagedFilesNeverCrash) {
   // image is returned.
   const std::string cut = dir.file("cut.jpg");
   qortest::write_file(cut, bytes.substr(0, bytes.size() * 3 / 4));
-  testing::internal::CaptureStderr();
-  QORImage *image = read_jpeg(cut.c_str());
-  const std::string warning = testing::internal::GetCapturedStderr();
+  ImageMessages messages;
+  QORImage *image = read_jpeg(cut.c_str(), &messages);
+  const std::string warning = messages.err;
   ASSERT_NE(image, nullptr) << warning;
   EXPECT_EQ(image->width, 64);
   EXPECT_NE(warning.find("Premature end"), std::string::npos) << warning;
@@ -251,7 +253,6 @@ TEST(JpegRead, DamagedFilesNeverCrash) {
 
   // Single damaged bytes all through the file: null or a whole image.
   const std::string damaged = dir.file("damaged.jpg");
-  testing::internal::CaptureStderr();
   for (size_t at = 0; at < bytes.size(); at += 3) {
     std::string copy = bytes;
     seed = seed * 1103515245u + 12345u;
@@ -264,7 +265,6 @@ TEST(JpegRead, DamagedFilesNeverCrash) {
       image_free(result);
     }
   }
-  testing::internal::GetCapturedStderr();
 }
 
 QORImage *gradient(int width, int height, int type) {
@@ -282,7 +282,7 @@ TEST(JpegWrite, GrayAndRgbReadBackClose) {
   for (int type : {QOR_GRAY, QOR_RGB}) {
     const std::string path = dir.file(type == QOR_GRAY ? "gray.jpg" : "rgb.jpg");
     QORImage *image = gradient(37, 21, type);
-    ASSERT_EQ(write_jpeg(path.c_str(), image, 90), 1);
+    ASSERT_EQ(write_jpeg(path.c_str(), image, 90), Status::ok);
     const Decoded file = decode(path);
     EXPECT_EQ(file.components, image->bytes_per_pixel);
     EXPECT_EQ(file.file_space, type == QOR_GRAY ? JCS_GRAYSCALE : JCS_YCbCr);
@@ -303,7 +303,7 @@ TEST(JpegWrite, RgbKeepsChannelAndRowOrder) {
   QORImage *image = image_create(32, 32, QOR_RGB);
   const std::vector<unsigned char> source = quadrants();
   std::copy(source.begin(), source.end(), image->pixels);
-  ASSERT_EQ(write_jpeg(path.c_str(), image, 95), 1);
+  ASSERT_EQ(write_jpeg(path.c_str(), image, 95), Status::ok);
   const Decoded file = decode(path);
   ASSERT_EQ(file.pixels.size(), source.size());
   for (int q = 0; q < 4; ++q) {
@@ -317,39 +317,50 @@ TEST(JpegWrite, QualityGoesToTheLibraryUnchanged) {
   qortest::TempDir dir;
   QORImage *image = gradient(40, 24, QOR_RGB);
   std::vector<unsigned char> pixels(image->pixels, image->pixels + 40 * 24 * 3);
-  ASSERT_EQ(write_jpeg(dir.file("ours.jpg").c_str(), image, 80), 1);
+  ASSERT_EQ(write_jpeg(dir.file("ours.jpg").c_str(), image, 80), Status::ok);
   encode(dir.file("library.jpg"), 40, 24, JCS_RGB, 3, pixels, 80);
   EXPECT_EQ(qortest::read_file(dir.file("ours.jpg")), qortest::read_file(dir.file("library.jpg")));
-  ASSERT_EQ(write_jpeg(dir.file("low.jpg").c_str(), image, 5), 1);
+  ASSERT_EQ(write_jpeg(dir.file("low.jpg").c_str(), image, 5), Status::ok);
   EXPECT_LT(qortest::read_file(dir.file("low.jpg")).size(),
             qortest::read_file(dir.file("ours.jpg")).size());
   image_free(image);
 }
 
-TEST(JpegWrite, UnopenableFileAndHsvReturnZero) {
+TEST(JpegWrite, UnopenableFileAndHsvAreRefused) {
   qortest::TempDir dir;
   QORImage *image = gradient(8, 8, QOR_RGB);
   const std::string nowhere = dir.file("no/such/dir/x.jpg");
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(write_jpeg(nowhere.c_str(), image, 80), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "can't open " + nowhere + "\n");
+  ImageMessages messages;
+  EXPECT_EQ(write_jpeg(nowhere.c_str(), image, 80, &messages), Status::cannot_open);
+  EXPECT_EQ(messages.err, "can't open " + nowhere + "\n");
+  EXPECT_EQ(messages.fatal_status, 0);
 
   image->type = QOR_HSV;
   const std::string hsv = dir.file("hsv.jpg");
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(write_jpeg(hsv.c_str(), image, 80), 0);
-  EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+  messages = ImageMessages();
+  EXPECT_EQ(write_jpeg(hsv.c_str(), image, 80, &messages), Status::invalid_argument);
+  EXPECT_EQ(messages.err, hsv + ": only gray and RGB images can be written as JPEG\n");
   EXPECT_FALSE(qortest::file_exists(hsv));
   image_free(image);
 }
 
-TEST(JpegWriteDeathTest, LibraryErrorEndsWithStatusOneAndNoFile) {
+// A library error gives the library's message and the file's name, is
+// marked fatal with status 1, and leaves no file (or the earlier one).
+TEST(JpegWrite, LibraryErrorIsFatalWithStatusOneAndKeepsTheEarlierFile) {
   qortest::TempDir dir;
   const std::string path = dir.file("empty.jpg");
   QORImage *image = image_create(0, 5, QOR_GRAY);
-  // The library refuses an empty image: its message, then exit status 1.
-  EXPECT_EXIT(write_jpeg(path.c_str(), image, 80), testing::ExitedWithCode(1), "Empty JPEG image");
+  ImageMessages messages;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(write_jpeg(path.c_str(), image, 80, &messages), Status::cannot_write);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(messages.err, "Empty JPEG image (DNL not supported)\ncan't write " + path + "\n");
+  EXPECT_EQ(messages.fatal_status, 1);
   EXPECT_FALSE(qortest::file_exists(path));
+
+  qortest::write_file(path, "earlier");
+  EXPECT_EQ(write_jpeg(path.c_str(), image, 80), Status::cannot_write);
+  EXPECT_EQ(qortest::read_file(path), "earlier");
   image_free(image);
 }
 

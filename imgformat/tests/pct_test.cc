@@ -343,76 +343,76 @@ TEST(PctLossless, CorruptDataIsUnreadable) {
 }
 
 // ---------------------------------------------------------------------------
-// Fatal paths, each in a child process: exact message and exit status.
+// Fatal faults: exact message and status, no image, nothing printed.
 
-using ::testing::ExitedWithCode;
+struct Fatal {
+  std::string err;
+  int status;
+  bool image;
+};
 
-TEST(PctFatalDeathTest, HeaderLengthFieldNot288) {
+Fatal decode_fatal(const Bytes &file) {
+  ImageMessages messages;
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  QORImage *image = decode_pct(file.data(), file.size(), &messages);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(messages.out, "");
+  const bool got = image != nullptr;
+  image_free(image);
+  return {messages.err, messages.fatal_status, got};
+}
+
+TEST(PctFatal, HeaderLengthFieldNot288) {
   PctHeader h;
   h.width = 1;
   h.height = 1;
   h.length_field = "     296";
   const Bytes file = pct_file(h, {9});
-  EXPECT_EXIT(decode(file), ExitedWithCode(255),
-              ::testing::Eq("Record Sync Error: Header not found or old format.\n"));
-  EXPECT_EXIT(decode(Bytes(file.begin(), file.begin() + 5)), ExitedWithCode(255),
-              ::testing::Eq("Record Sync Error: Header not found or old format.\n"));
+  for (const Bytes &b : {file, Bytes(file.begin(), file.begin() + 5)}) {
+    const Fatal f = decode_fatal(b);
+    EXPECT_EQ(f.err, "Record Sync Error: Header not found or old format.\n");
+    EXPECT_EQ(f.status, -1);  // exit status 255
+    EXPECT_FALSE(f.image);
+  }
+  h.length_field = "  abc   ";
+  EXPECT_EQ(decode_fatal(pct_file(h, Bytes(4, 0))).status, -1);
 }
 
-TEST(PctFatalDeathTest, DepthThatPixPerByteRefuses) {
+TEST(PctFatal, DepthThatPixPerByteRefuses) {
   PctHeader h;
   h.width = 1;
   h.height = 1;
   h.depth = 24;
-  const Bytes file = pct_file(h, {1, 2, 3});
-  EXPECT_EXIT(decode(file), ExitedWithCode(1),
-              ::testing::Eq("ERROR: PixPerByte: depth is not a power of 2 between 1 and 32 (inclusive)\n"));
+  const Fatal f = decode_fatal(pct_file(h, {1, 2, 3}));
+  EXPECT_EQ(f.err, "ERROR: PixPerByte: depth is not a power of 2 between 1 and 32 (inclusive)\n");
+  EXPECT_EQ(f.status, 1);
+  EXPECT_FALSE(f.image);
 }
 
-TEST(PctFatalDeathTest, InvalidPredictorAtTheFirstPixelThatUsesIt) {
+TEST(PctFatal, InvalidPredictorAtTheFirstPixelThatUsesIt) {
   const Bytes square = encode_differences({0, 1, 2, 3}, 9, kBalanced);
-  EXPECT_EXIT(decode(compressed_file(2, 2, square)), ExitedWithCode(1),
-              ::testing::Eq("ERROR: predict: Invalid prediction type.  Must be a value 1-7.\n"));
+  const Fatal f = decode_fatal(compressed_file(2, 2, square));
+  EXPECT_EQ(f.err, "ERROR: predict: Invalid prediction type.  Must be a value 1-7.\n");
+  EXPECT_EQ(f.status, 1);
+  EXPECT_FALSE(f.image);
+  EXPECT_EQ(decode_fatal(compressed_file(2, 2, encode_differences({0, 1, 2, 3}, 0, kBalanced))).status,
+            1);
   // A single row never uses the predictor.
   ImageHandle row(decode(compressed_file(4, 1, encode_differences({0, 1, 2, 3}, 9, kBalanced))));
   ASSERT_NE(row.image, nullptr);
   EXPECT_EQ(pixels_of(row.image), (Bytes{128, 129, 131, 134}));
 }
 
-// A handler that returns instead of ending the process makes the reader give
-// up on the file.
-std::vector<std::pair<std::string, int>> g_fatal_reports;
-void record_fatal(const char *message, int status) { g_fatal_reports.emplace_back(message, status); }
-
-TEST(PctFatalHandler, ReturningHandlerGivesNull) {
-  g_fatal_reports.clear();
-  pct_set_fatal_handler(record_fatal);
-  PctHeader h;
-  h.width = 2;
-  h.height = 2;
-  h.length_field = "  abc   ";
-  EXPECT_EQ(decode(pct_file(h, Bytes(4, 0))), nullptr);
-  h.length_field = "     288";
-  h.depth = 12;
-  EXPECT_EQ(decode(pct_file(h, Bytes(4, 0))), nullptr);
-  EXPECT_EQ(decode(compressed_file(2, 2, encode_differences({0, 1, 2, 3}, 0, kBalanced))), nullptr);
-  pct_set_fatal_handler(nullptr);
-  ASSERT_EQ(g_fatal_reports.size(), 3u);
-  EXPECT_EQ(g_fatal_reports[0].first, "Record Sync Error: Header not found or old format.\n");
-  EXPECT_EQ(g_fatal_reports[0].second, -1);
-  EXPECT_EQ(g_fatal_reports[1].second, 1);
-  EXPECT_EQ(g_fatal_reports[2].first, "ERROR: predict: Invalid prediction type.  Must be a value 1-7.\n");
-}
-
-TEST(PctFatalHandler, DamagedFilesNeverFault) {
-  // Random byte changes anywhere in a compressed file; fatal paths are caught
-  // by a returning handler. Under the sanitizers this checks every access.
+TEST(PctFatal, DamagedFilesNeverFault) {
+  // Random byte changes anywhere in a compressed file; a fatal fault gives
+  // null with its message. Under the sanitizers this checks every access.
   const unsigned seed = 99;
   std::mt19937 rng(seed);
   Bytes pixels(12 * 10);
   for (auto &v : pixels) v = static_cast<unsigned char>(rng());
   const Bytes file = compressed_file(12, 10, encode_pixels(pixels, 12, 4, kSkewed));
-  pct_set_fatal_handler(record_fatal);
   int readable = 0;
   for (int trial = 0; trial < 2000; ++trial) {
     Bytes b = file;
@@ -423,7 +423,9 @@ TEST(PctFatalHandler, DamagedFilesNeverFault) {
       const size_t at = anywhere ? rng() % b.size() : 296 + rng() % (b.size() - 296);
       b[at] = static_cast<unsigned char>(rng());
     }
-    ImageHandle r(decode(b));
+    ImageMessages messages;
+    ImageHandle r(decode_pct(b.data(), b.size(), &messages));
+    EXPECT_TRUE(messages.fatal_status == 0 || !r.image);
     if (r.image) {
       ++readable;
       if (!anywhere) {
@@ -431,7 +433,6 @@ TEST(PctFatalHandler, DamagedFilesNeverFault) {
       }
     }
   }
-  pct_set_fatal_handler(nullptr);
   EXPECT_GT(readable, 0);
 }
 

@@ -20,12 +20,14 @@ using qortest::read_file;
 using qortest::TempDir;
 using qortest::write_file;
 
-// Reads through read_png with the standard error stream captured.
+// Reads through read_png, keeping its standard-error text.
 ImagePtr read_quietly(const std::string &path, std::string *errors = nullptr) {
+  ImageMessages messages;
   testing::internal::CaptureStderr();
-  ImagePtr image(read_png(path.c_str()));
-  std::string err = testing::internal::GetCapturedStderr();
-  if (errors) *errors = err;
+  ImagePtr image(read_png(path.c_str(), &messages));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the reader prints nothing
+  EXPECT_EQ(messages.out, "");
+  if (errors) *errors = messages.err;
   return image;
 }
 
@@ -333,7 +335,7 @@ TEST(PngWrite, RoundTripsAndTallImages) {
       ImagePtr image(image_create(7, height, type));
       const size_t n = static_cast<size_t>(7) * height * image->bytes_per_pixel;
       for (size_t i = 0; i < n; ++i) image->pixels[i] = static_cast<unsigned char>(i * 11 + i / 97);
-      ASSERT_EQ(write_png(name.c_str(), image.get()), 1);
+      ASSERT_EQ(write_png(name.c_str(), image.get()), Status::ok);
       ImagePtr back = read_quietly(name);
       ASSERT_TRUE(back);
       EXPECT_EQ(back->type, type);
@@ -349,25 +351,30 @@ TEST(PngWrite, Failures) {
   ImagePtr hsv(image_create(2, 2, QOR_HSV));
   for (int i = 0; i < 12; ++i) hsv->pixels[i] = 0;
   const std::string name = dir.file("h.png");
-  EXPECT_EQ(write_png(name.c_str(), hsv.get()), -1);
-  bool exists = false;
-  EXPECT_EQ(read_file(name, &exists), "");
-  EXPECT_TRUE(exists);
+  EXPECT_EQ(write_png(name.c_str(), hsv.get()), Status::invalid_argument);
+  EXPECT_FALSE(qortest::file_exists(name));
 
   ImagePtr gray(image_create(2, 2, QOR_GRAY));
   for (int i = 0; i < 4; ++i) gray->pixels[i] = 0;
-  EXPECT_EQ(write_png((dir.path() + "/no/such/x.png").c_str(), gray.get()), -1);
+  EXPECT_EQ(write_png((dir.path() + "/no/such/x.png").c_str(), gray.get()), Status::cannot_open);
   if (qortest::file_exists("/dev/full")) {
     // The loss shows when the buffered bytes are flushed at the close.
-    EXPECT_EQ(write_png("/dev/full", gray.get()), -1);
+    EXPECT_EQ(write_png("/dev/full", gray.get()), Status::cannot_write);
     EXPECT_TRUE(qortest::file_exists("/dev/full"));
   }
   // An empty image has no PNG form.
   ImagePtr empty(image_create(0, 3, QOR_GRAY));
+  ImageMessages messages;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(write_png(dir.file("e.png").c_str(), empty.get()), -1);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("libpng error: "), std::string::npos);
+  EXPECT_EQ(write_png(dir.file("e.png").c_str(), empty.get(), &messages), Status::cannot_write);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(messages.err,
+            "libpng warning: Image width is zero in IHDR\nlibpng error: Invalid IHDR data\n");
   EXPECT_FALSE(qortest::file_exists(dir.file("e.png")));
+  // A failed write keeps the earlier file.
+  write_file(dir.file("e.png"), "earlier");
+  EXPECT_EQ(write_png(dir.file("e.png").c_str(), empty.get()), Status::cannot_write);
+  EXPECT_EQ(read_file(dir.file("e.png")), "earlier");
 }
 
 }  // namespace

@@ -16,16 +16,19 @@ using qortest::read_file;
 using qortest::TempDir;
 using qortest::write_file;
 
-// Reads `bytes` stored under `name` through `reader`, capturing what it
-// prints on the standard output.
+// Reads `bytes` stored under `name` through `reader`, keeping the text it
+// gives for the standard output; it must give none for standard error and
+// print nothing itself.
 template <typename Reader>
 ImagePtr read_bytes(const TempDir &dir, const std::string &bytes, Reader reader,
                     std::string *printed = nullptr, const std::string &name = "in.pnm") {
   write_file(dir.file(name), bytes);
+  ImageMessages messages;
   testing::internal::CaptureStdout();
-  ImagePtr image(reader(dir.file(name).c_str()));
-  std::string out = testing::internal::GetCapturedStdout();
-  if (printed) *printed = out;
+  ImagePtr image(reader(dir.file(name).c_str(), &messages));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(messages.err, "");
+  if (printed) *printed = messages.out;
   return image;
 }
 
@@ -197,19 +200,19 @@ TEST(PnmWrite, AsciiLineLayout) {
   ImagePtr gray(image_create(12, 1, QOR_GRAY));
   for (int i = 0; i < 12; ++i) gray->pixels[i] = static_cast<unsigned char>(i * 20);
   std::string name = dir.file("g.pgm");
-  ASSERT_EQ(pgma_write(name.c_str(), gray.get()), 1);
+  ASSERT_EQ(pgma_write(name.c_str(), gray.get()), Status::ok);
   EXPECT_EQ(read_file(name), "P2\n# " + name + "\n12 1\n255\n0 20 40 60 80 100 120 140 160 180\n200 220\n");
 
   ImagePtr colour(image_create(5, 1, QOR_RGB));
   for (int i = 0; i < 15; ++i) colour->pixels[i] = static_cast<unsigned char>(i);
   name = dir.file("c.ppm");
-  ASSERT_EQ(ppma_write(name.c_str(), colour.get()), 1);
+  ASSERT_EQ(ppma_write(name.c_str(), colour.get()), Status::ok);
   EXPECT_EQ(read_file(name), "P3\n# " + name + "\n5 1\n255\n0 1 2 3 4 5 6 7 8 9 10 11\n12 13 14\n");
 
   // The count of values runs over the whole image, and every row ends a line.
   gray.reset(image_create(7, 2, QOR_GRAY));
   for (int i = 0; i < 14; ++i) gray->pixels[i] = static_cast<unsigned char>(i);
-  ASSERT_EQ(write_pgm("g2.pgm", gray.get(), 0), 1);
+  ASSERT_EQ(write_pgm("g2.pgm", gray.get(), 0), Status::ok);
   EXPECT_EQ(read_file("g2.pgm"), "P2\n# g2.pgm\n7 2\n255\n0 1 2 3 4 5 6\n7 8 9\n10 11 12 13\n");
   std::remove("g2.pgm");
 }
@@ -219,11 +222,11 @@ TEST(PnmWrite, BinaryHeaders) {
   ImagePtr colour(image_create(2, 1, QOR_RGB));
   for (int i = 0; i < 6; ++i) colour->pixels[i] = static_cast<unsigned char>(250 + i);
   std::string name = dir.file("c.ppm");
-  ASSERT_EQ(write_ppm(name.c_str(), colour.get(), 1), 1);
+  ASSERT_EQ(write_ppm(name.c_str(), colour.get(), 1), Status::ok);
   EXPECT_EQ(read_file(name), "P6\n2 1\n255\n\xfa\xfb\xfc\xfd\xfe\xff");
   // The gray writer takes the first width x height bytes whatever the type.
   name = dir.file("g.pgm");
-  ASSERT_EQ(write_pgm(name.c_str(), colour.get(), 80), 1);
+  ASSERT_EQ(write_pgm(name.c_str(), colour.get(), 80), Status::ok);
   EXPECT_EQ(read_file(name), "P5 2 1 255 \xfa\xfb");
 }
 
@@ -233,7 +236,7 @@ TEST(PnmWrite, RoundTrips) {
   ImagePtr colour = make_image(9, 4, QOR_RGB, 11);
   for (int binary : {0, 1}) {
     std::string name = dir.file(binary ? "b.pgm" : "a.pgm");
-    ASSERT_EQ(write_pgm(name.c_str(), gray.get(), binary), 1);
+    ASSERT_EQ(write_pgm(name.c_str(), gray.get(), binary), Status::ok);
     ImagePtr back(read_pnm(name.c_str()));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->type, QOR_GRAY);
@@ -242,7 +245,7 @@ TEST(PnmWrite, RoundTrips) {
     EXPECT_EQ(pixels_of(back.get()), pixels_of(gray.get()));
 
     name = dir.file(binary ? "b.ppm" : "a.ppm");
-    ASSERT_EQ(write_ppm(name.c_str(), colour.get(), binary), 1);
+    ASSERT_EQ(write_ppm(name.c_str(), colour.get(), binary), Status::ok);
     back.reset(read_pnm(name.c_str()));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->type, QOR_RGB);
@@ -257,19 +260,25 @@ TEST(PnmWrite, Failures) {
   ImagePtr gray = make_image(2, 2, QOR_GRAY, 1);
   ImagePtr colour = make_image(2, 2, QOR_RGB, 1);
   const std::string nowhere = dir.path() + "/no/such/dir/x";
-  EXPECT_EQ(pgma_write(nowhere.c_str(), gray.get()), 0);
-  EXPECT_EQ(pgmb_write(nowhere.c_str(), gray.get()), 0);
-  EXPECT_EQ(ppma_write(nowhere.c_str(), colour.get()), -1);
-  EXPECT_EQ(ppmb_write(nowhere.c_str(), colour.get()), -1);
+  EXPECT_EQ(pgma_write(nowhere.c_str(), gray.get()), Status::cannot_open);
+  EXPECT_EQ(pgmb_write(nowhere.c_str(), gray.get()), Status::cannot_open);
+  EXPECT_EQ(ppma_write(nowhere.c_str(), colour.get()), Status::cannot_open);
+  EXPECT_EQ(ppmb_write(nowhere.c_str(), colour.get()), Status::cannot_open);
   // A colour writer refuses a one-byte image rather than read past its end.
-  EXPECT_EQ(ppmb_write(dir.file("g.ppm").c_str(), gray.get()), -1);
+  EXPECT_EQ(ppmb_write(dir.file("g.ppm").c_str(), gray.get()), Status::invalid_argument);
   EXPECT_FALSE(qortest::file_exists(dir.file("g.ppm")));
-  // A write that does not reach the device is reported.
+  // A write that does not reach the device is reported, and the device stays.
   if (qortest::file_exists("/dev/full")) {
-    EXPECT_EQ(pgma_write("/dev/full", gray.get()), 0);
-    EXPECT_EQ(ppmb_write("/dev/full", colour.get()), -1);
+    EXPECT_EQ(pgma_write("/dev/full", gray.get()), Status::cannot_write);
+    EXPECT_EQ(ppmb_write("/dev/full", colour.get()), Status::cannot_write);
     EXPECT_TRUE(qortest::file_exists("/dev/full"));
   }
+  // A failed write keeps the earlier file whole.
+  const std::string earlier = dir.file("earlier.pgm");
+  ASSERT_EQ(pgmb_write(earlier.c_str(), gray.get()), Status::ok);
+  const std::string before = read_file(earlier);
+  EXPECT_EQ(ppmb_write(earlier.c_str(), gray.get()), Status::invalid_argument);
+  EXPECT_EQ(read_file(earlier), before);
 }
 
 }  // namespace

@@ -18,10 +18,12 @@ using qortest::TempDir;
 using qortest::write_file;
 
 ImagePtr read_quietly(const std::string &path, std::string *errors = nullptr) {
+  ImageMessages messages;
   testing::internal::CaptureStderr();
-  ImagePtr image(read_tiff(path.c_str()));
-  std::string err = testing::internal::GetCapturedStderr();
-  if (errors) *errors = err;
+  ImagePtr image(read_tiff(path.c_str(), &messages));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the reader prints nothing
+  EXPECT_EQ(messages.out, "");
+  if (errors) *errors = messages.err;
   return image;
 }
 

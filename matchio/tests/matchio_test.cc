@@ -17,12 +17,14 @@ namespace {
 
 using qortest::TempDir;
 
-// Reads `text` as a match file; returns the records and what was printed.
+// Reads `text` as a match file; returns the records, the status and the
+// line count.
 struct ReadResult {
   int count = 0;
   std::vector<MatchRecord> records;
-  std::string out;
-  bool null_array = true;
+  Status status = Status::ok;
+  int lines = -2;
+  std::string out;  // anything printed (nothing is)
 };
 
 ReadResult read_text(const std::string &text) {
@@ -30,16 +32,11 @@ ReadResult read_text(const std::string &text) {
   const std::string path = dir.file("m.txt");
   qortest::write_file(path, text);
   ReadResult result;
-  MatchRecord sentinel{};
-  MatchRecord *records = &sentinel;  // the reader must replace it
+  result.records.resize(3);  // the reader must replace what was there
   testing::internal::CaptureStdout();
-  result.count = read_matches(&records, path.c_str());
+  result.status = read_matches(path.c_str(), &result.records, &result.lines);
   result.out = testing::internal::GetCapturedStdout();
-  result.null_array = records == nullptr;
-  if (records) {
-    result.records.assign(records, records + result.count);
-    std::free(records);
-  }
+  result.count = static_cast<int>(result.records.size());
   return result;
 }
 
@@ -57,17 +54,18 @@ void expect_absent(const MatchPoint &p) {
 std::string written_back(const std::vector<MatchRecord> &records) {
   TempDir dir;
   std::vector<int32_t> flags(records.size(), 1);
-  testing::internal::CaptureStdout();
-  write_support_matches(records.data(), static_cast<int>(records.size()), flags.data(),
-                        dir.file("s").c_str());
-  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(write_support_matches(records.data(), static_cast<int>(records.size()), flags.data(),
+                                  dir.file("s.matches")),
+            Status::ok);
   return qortest::read_file(dir.file("s.matches"));
 }
 
 TEST(ReadMatches, NumbersDistinctPositionsPerImage) {
   ReadResult r = read_text("1 2 3 4 5 6\n1 2 7 8 5 6\n9 9 3 4 0 0\n");
   ASSERT_EQ(r.count, 3);
-  EXPECT_EQ(r.out, "Match entries in file 3\n");
+  EXPECT_EQ(r.status, Status::ok);
+  EXPECT_EQ(r.lines, 3);
+  EXPECT_EQ(r.out, "");
   expect_point(r.records[0].first, 1, 2, 0);
   expect_point(r.records[1].first, 1, 2, 0);
   expect_point(r.records[2].first, 9, 9, 1);
@@ -98,7 +96,9 @@ TEST(ReadMatches, BlankLinesReusePreviousValues) {
   // positions; a blank line in the middle and a final blank line count too.
   ReadResult r = read_text("1 2 3 4 5 6\n\n7 8 9 10\n\n");
   ASSERT_EQ(r.count, 4);
-  EXPECT_EQ(r.out, "Match entries in file 4\n");
+  EXPECT_EQ(r.status, Status::ok);
+  EXPECT_EQ(r.lines, 4);
+  EXPECT_EQ(r.out, "");
   expect_point(r.records[1].first, 1, 2, 0);
   expect_point(r.records[1].last, 5, 6, 0);
   expect_absent(r.records[1].middle);
@@ -193,7 +193,9 @@ TEST(ReadMatches, LongLinesAreOneRecord) {
   std::string padded = std::string(5000, ' ') + "7 8 9 10" + std::string(5000, ' ') + "\n";
   ReadResult r = read_text(line + padded);
   ASSERT_EQ(r.count, 2);
-  EXPECT_EQ(r.out, "Match entries in file 2\n");
+  EXPECT_EQ(r.status, Status::ok);
+  EXPECT_EQ(r.lines, 2);
+  EXPECT_EQ(r.out, "");
   expect_point(r.records[0].first, 1.0 + 1.0 / 3, 2.0 + 1.0 / 3, 0);
   expect_point(r.records[0].middle, 3.0 + 1.0 / 3, 4.0 + 1.0 / 3, 0);
   expect_point(r.records[0].last, 5.0 + 1.0 / 3, 6.0 + 1.0 / 3, 0);
@@ -212,16 +214,19 @@ TEST(ReadMatches, LineEndings) {
 }
 
 TEST(ReadMatches, UnreadableAndEmptyFiles) {
-  MatchRecord *records = nullptr;
+  std::vector<MatchRecord> records(2);
+  int lines = 5;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(read_matches(&records, "/nonexistent/dir/m.txt"), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't open /nonexistent/dir/m.txt\n");
-  EXPECT_EQ(records, nullptr);
+  EXPECT_EQ(read_matches("/nonexistent/dir/m.txt", &records, &lines), Status::cannot_open);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(lines, -1);
+  EXPECT_TRUE(records.empty());
 
   ReadResult e = read_text("");
+  EXPECT_EQ(e.status, Status::empty_input);
+  EXPECT_EQ(e.lines, 0);
   EXPECT_EQ(e.count, 0);
-  EXPECT_EQ(e.out, "Match entries in file 0\n");
-  EXPECT_TRUE(e.null_array);
+  EXPECT_EQ(e.out, "");
 }
 
 // Random lines over a small set of values (so that positions repeat), with
@@ -290,16 +295,15 @@ std::vector<MatchRecord> sample_records() {
           {{-7, 8, 2}, {0.125, 1e6, 2}, {9, 9, 1}}};
 }
 
-TEST(WriteSupportMatches, WritesFlaggedRecordsAndCountsAll) {
+TEST(WriteSupportMatches, WritesFlaggedRecordsSilently) {
   TempDir dir;
   std::vector<MatchRecord> m = sample_records();
   int32_t flags[3] = {0, 1, 7};
-  const std::string base = dir.file("m.txt.TM");
+  const std::string name = dir.file("m.txt.TM.matches");
   testing::internal::CaptureStdout();
-  write_support_matches(m.data(), 3, flags, base.c_str());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Writing 3 support matches " + base + ".matches\n");
-  EXPECT_EQ(qortest::read_file(base + ".matches"),
+  EXPECT_EQ(write_support_matches(m.data(), 3, flags, name), Status::ok);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(qortest::read_file(name),
             "10.500000 20.250000 30.000000 40.000000\n"
             "-7.000000 8.000000 9.000000 9.000000 0.125000 1000000.000000\n");
 }
@@ -308,37 +312,32 @@ TEST(WriteSupportMatches, NoFlagSetGivesEmptyFile) {
   TempDir dir;
   std::vector<MatchRecord> m = sample_records();
   int32_t flags[3] = {0, 0, 0};
-  testing::internal::CaptureStdout();
-  write_support_matches(m.data(), 3, flags, dir.file("x").c_str());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Writing 3 support matches " + dir.file("x.matches") + "\n");
+  EXPECT_EQ(write_support_matches(m.data(), 3, flags, dir.file("x.matches")), Status::ok);
   bool ok = false;
   EXPECT_EQ(qortest::read_file(dir.file("x.matches"), &ok), "");
   EXPECT_TRUE(ok);
 }
 
-TEST(WriteFilteredMatches, StrictlyBelowMedianTimesScale) {
+TEST(WriteFilteredMatches, WritesTheKeptRecords) {
   TempDir dir;
   std::vector<MatchRecord> m = sample_records();
-  // median x scale = 3: the score equal to it is not selected.
-  double scores[3] = {2.999, 3.0, -1.0};
+  const uint8_t keep[3] = {1, 0, 1};
   testing::internal::CaptureStdout();
-  write_filtered_matches(m.data(), 3, scores, 2.0, 1.5, dir.file("p").c_str());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Writing matches: Scale factor = 1.500000 , median = 2.000000\n");
+  EXPECT_EQ(write_filtered_matches(m.data(), 3, keep, dir.file("p.filtered")), Status::ok);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(qortest::read_file(dir.file("p.filtered")),
             "1.000000 2.000000 3.000000 4.000000 5.000000 6.000000\n"
             "-7.000000 8.000000 9.000000 9.000000 0.125000 1000000.000000\n");
 }
 
-TEST(WriteFilteredSides, WritesFirstAndLastPositions) {
+TEST(WriteFilteredSide, WritesFirstOrLastPositions) {
   TempDir dir;
   std::vector<MatchRecord> m = sample_records();
-  double scores[3] = {1.0, 0.5, 2.0};
-  testing::internal::CaptureStdout();
-  write_filtered_sides(m.data(), 3, scores, 1.0, 2.0, dir.file("p").c_str());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Writing matches: Scale factor = 2.000000 , median = 1.000000\n");
+  const uint8_t keep[3] = {1, 1, 0};
+  EXPECT_EQ(write_filtered_side(m.data(), 3, keep, MatchSide::first, dir.file("p.L.filtered")),
+            Status::ok);
+  EXPECT_EQ(write_filtered_side(m.data(), 3, keep, MatchSide::last, dir.file("p.R.filtered")),
+            Status::ok);
   EXPECT_EQ(qortest::read_file(dir.file("p.L.filtered")), "1.000000 2.000000 \n10.500000 20.250000 \n");
   EXPECT_EQ(qortest::read_file(dir.file("p.R.filtered")), "5.000000 6.000000 \n30.000000 40.000000 \n");
 }
@@ -351,43 +350,35 @@ TEST(Writers, LongNamesWork) {
     path += "/" + std::string(120, static_cast<char>('a' + i));
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
   }
-  const std::string base = path + "/" + std::string(200, 'm');
+  const std::string name = path + "/" + std::string(200, 'm') + ".matches";
   std::vector<MatchRecord> m = sample_records();
   int32_t flags[3] = {1, 0, 0};
-  testing::internal::CaptureStdout();
-  write_support_matches(m.data(), 3, flags, base.c_str());
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ(qortest::read_file(base + ".matches"),
-            "1.000000 2.000000 3.000000 4.000000 5.000000 6.000000\n");
+  EXPECT_EQ(write_support_matches(m.data(), 3, flags, name), Status::ok);
+  EXPECT_EQ(qortest::read_file(name), "1.000000 2.000000 3.000000 4.000000 5.000000 6.000000\n");
 }
 
-using WritersDeathTest = testing::Test;
-
-// The "can't open" message goes to standard output; in the child it is sent
-// to standard error so that the death-test matcher can see it.
-TEST(WritersDeathTest, UnopenableOutputExitsWithStatusOne) {
+TEST(Writers, UnopenableOutputIsReported) {
   std::vector<MatchRecord> m = sample_records();
   int32_t flags[3] = {1, 1, 1};
-  double scores[3] = {0, 0, 0};
-  EXPECT_EXIT((dup2(2, 1), write_support_matches(m.data(), 3, flags, "/nonexistent/s")),
-              testing::ExitedWithCode(1), "^can't open /nonexistent/s.matches\n$");
-  EXPECT_EXIT((dup2(2, 1), write_filtered_matches(m.data(), 3, scores, 1, 1, "/nonexistent/f")),
-              testing::ExitedWithCode(1), "^can't open /nonexistent/f.filtered\n$");
-  EXPECT_EXIT((dup2(2, 1), write_filtered_sides(m.data(), 3, scores, 1, 1, "/nonexistent/f")),
-              testing::ExitedWithCode(1), "^can't open /nonexistent/f.L.filtered\n$");
+  const uint8_t keep[3] = {1, 1, 1};
+  EXPECT_EQ(write_support_matches(m.data(), 3, flags, "/nonexistent/s.matches"),
+            Status::cannot_open);
+  EXPECT_EQ(write_filtered_matches(m.data(), 3, keep, "/nonexistent/f.filtered"),
+            Status::cannot_open);
+  EXPECT_EQ(write_filtered_side(m.data(), 3, keep, MatchSide::first, "/nonexistent/f.L.filtered"),
+            Status::cannot_open);
 }
 
-TEST(WritersDeathTest, FullDiskRemovesThePartialFile) {
+TEST(Writers, FullDiskRemovesThePartialFile) {
   if (!qortest::file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   TempDir dir;
   // /dev/full accepts the open and refuses every write.
   ASSERT_EQ(symlink("/dev/full", dir.file("s.matches").c_str()), 0);
   std::vector<MatchRecord> m(5000, sample_records()[0]);
   std::vector<int32_t> flags(m.size(), 1);
-  const std::string base = dir.file("s");
-  EXPECT_EXIT((dup2(2, 1), write_support_matches(m.data(), 5000, flags.data(), base.c_str())),
-              testing::ExitedWithCode(1), "can't write " + base + ".matches\n$");
-  EXPECT_FALSE(qortest::file_exists(base + ".matches"));
+  EXPECT_EQ(write_support_matches(m.data(), 5000, flags.data(), dir.file("s.matches")),
+            Status::cannot_write);
+  EXPECT_FALSE(qortest::file_exists(dir.file("s.matches")));
 }
 
 }  // namespace

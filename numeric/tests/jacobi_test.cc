@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "numeric.h"
+#include "numeric_note.h"
 #include "test_support.h"
 
 namespace {
@@ -69,6 +70,7 @@ TEST(Jacobi, NotANumberFailsAfterFiftySweeps) {
     Vector d(3);
     a[1][2] = a[2][1] = std::numeric_limits<double>::quiet_NaN();
     int count = 0;
+    NumericNoteScope to_stdout([](void *, const char *line) { std::fputs(line, stdout); }, nullptr);
     std::printf("%d\n", jacobi(a.get(), 3, d.get(), v.get(), &count));
   });
   EXPECT_EQ(r.status, 0);
@@ -77,9 +79,9 @@ TEST(Jacobi, NotANumberFailsAfterFiftySweeps) {
 
 TEST(Sorts, EqualValuesLetTheLastOneWin) {
   // Two equal largest values at positions 1 and 2 are swapped.
-  Matrix v(3, 3), p(3, 3), q(3, 3);
+  Matrix v(3, 3);
   Vector d(3);
-  for (int i = 1; i <= 3; ++i) v[i][i] = p[i][i] = q[i][i] = 1.0;
+  for (int i = 1; i <= 3; ++i) v[i][i] = 1.0;
   d[1] = 5.0;
   d[2] = 5.0;
   d[3] = 1.0;
@@ -90,15 +92,6 @@ TEST(Sorts, EqualValuesLetTheLastOneWin) {
   expect_unit_column(v, 1, 2);
   expect_unit_column(v, 2, 1);
   expect_unit_column(v, 3, 3);
-
-  d[1] = 5.0;
-  d[2] = 5.0;
-  d[3] = 1.0;
-  sort_eigen_pair(d.get(), p.get(), q.get(), 3);
-  expect_unit_column(p, 1, 2);
-  expect_unit_column(q, 1, 2);
-  expect_unit_column(p, 2, 1);
-  expect_unit_column(q, 2, 1);
 }
 
 TEST(Sorts, SortWithIndexCarriesIndexAndColumns) {

@@ -146,7 +146,7 @@ TEST(TensorEpipoles, ImagesOfTheLastCentreUpToSignAndScale) {
       FixedVector<3> w;
       for (int j = 0; j < 3; ++j)
         for (int k = 0; k < 3; ++k) a[j + 1][k + 1] = t(i, j, k);
-      ASSERT_EQ(svdcmp(a.get(), 3, 3, w.get(), v.get()), 1);
+      ASSERT_EQ(svdcmp(a.get(), 3, 3, w.get(), v.get()), Status::ok);
       const int n = index_of_min(w.get(), 3);
       double du = 0.0, dv = 0.0;
       for (int r = 0; r < 3; ++r) {

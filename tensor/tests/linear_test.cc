@@ -50,7 +50,7 @@ TEST(LinearTensor, ExactTripletsSatisfyTheRelations) {
     const std::vector<MatchRecord> triplets = scene::random_scene(seed, 20).triplets;
     const std::vector<MatchRecord> before = triplets;
     TrifocalTensor t;
-    ASSERT_EQ(compute_linear_tensor(nullptr, triplets.data(), 20, &t), 1);
+    ASSERT_EQ(compute_linear_tensor(triplets.data(), 20, &t), 1);
     EXPECT_TRUE(same_records(triplets, before));
     for (const MatchRecord &r : triplets) EXPECT_LT(scene::relative_relation_error(t, r), 1e-9);
   }
@@ -59,7 +59,7 @@ TEST(LinearTensor, ExactTripletsSatisfyTheRelations) {
 TEST(LinearTensor, SixTripletsStillGiveATensor) {
   const std::vector<MatchRecord> triplets = scene::random_scene(4, 6).triplets;
   TrifocalTensor t{};
-  EXPECT_EQ(compute_linear_tensor(nullptr, triplets.data(), 6, &t), 1);
+  EXPECT_EQ(compute_linear_tensor(triplets.data(), 6, &t), 1);
   double norm = 0.0;
   for (double v : t.entry) norm += v * v;
   EXPECT_GT(norm, 0.0);
@@ -70,7 +70,7 @@ TEST(AffineTensor, ExactAffineTripletsSatisfyTheRelations) {
   const std::vector<MatchRecord> before = triplets;
   TrifocalTensor t;
   for (double &v : t.entry) v = 7.5;
-  ASSERT_EQ(compute_affine_tensor(nullptr, triplets.data(), 12, &t), 1);
+  ASSERT_EQ(compute_affine_tensor(triplets.data(), 12, &t), 1);
   EXPECT_TRUE(same_records(triplets, before));
   for (int n = 16; n < 27; ++n) EXPECT_EQ(t[n], 7.5);  // not touched
   // Relations E1..E4 relative to the size of their terms; the positions
@@ -87,7 +87,7 @@ TEST(AffineTensor, ExactAffineTripletsSatisfyTheRelations) {
 TEST(ConstrainedTensor, ExactTripletsSatisfyTheRelations) {
   const std::vector<MatchRecord> triplets = scene::random_scene(6, 15).triplets;
   TrifocalTensor t;
-  ASSERT_EQ(compute_constrained_tensor(nullptr, triplets.data(), 15, &t, 0), 1);
+  ASSERT_EQ(compute_constrained_tensor(triplets.data(), 15, &t, 0), 1);
   for (const MatchRecord &r : triplets) EXPECT_LT(scene::relative_relation_error(t, r), 1e-8);
 }
 
@@ -97,8 +97,8 @@ TEST(ConstrainedTensor, ResultHasTheCameraForm) {
   const std::vector<MatchRecord> triplets =
       synthetic::projective_set(7, 40, 0.5, 0).matches;
   TrifocalTensor linear, constrained;
-  compute_linear_tensor(nullptr, triplets.data(), 40, &linear);
-  ASSERT_EQ(compute_constrained_tensor(nullptr, triplets.data(), 40, &constrained, 0), 1);
+  compute_linear_tensor(triplets.data(), 40, &linear);
+  ASSERT_EQ(compute_constrained_tensor(triplets.data(), 40, &constrained, 0), 1);
   double linear_worst = 0.0;
   for (int i = 0; i < 3; ++i) {
     linear_worst = std::fmax(linear_worst, relative_slice_determinant(linear, i));
@@ -107,7 +107,7 @@ TEST(ConstrainedTensor, ResultHasTheCameraForm) {
   EXPECT_GT(linear_worst, 1e-9);
   // Refining from the linear tensor gives the camera form as well.
   TrifocalTensor refined = linear;
-  ASSERT_EQ(compute_constrained_tensor(nullptr, triplets.data(), 40, &refined, 1), 1);
+  ASSERT_EQ(compute_constrained_tensor(triplets.data(), 40, &refined, 1), 1);
   for (int i = 0; i < 3; ++i) EXPECT_LT(relative_slice_determinant(refined, i), 1e-12) << i;
 }
 
@@ -116,9 +116,9 @@ TEST(ConstrainedTensor, ResultHasTheCameraForm) {
 TEST(ConstrainedTensor, RefiningAnExactTensorKeepsIt) {
   const std::vector<MatchRecord> triplets = scene::random_scene(8, 12).triplets;
   TrifocalTensor exact;
-  ASSERT_EQ(compute_linear_tensor(nullptr, triplets.data(), 12, &exact), 1);
+  ASSERT_EQ(compute_linear_tensor(triplets.data(), 12, &exact), 1);
   TrifocalTensor refined = exact;
-  ASSERT_EQ(compute_constrained_tensor(nullptr, triplets.data(), 12, &refined, 1), 1);
+  ASSERT_EQ(compute_constrained_tensor(triplets.data(), 12, &refined, 1), 1);
   const std::vector<double> a = direction(exact), b = direction(refined);
   for (int n = 0; n < 27; ++n) EXPECT_NEAR(a[n], b[n], 1e-7) << n;
 }

@@ -109,7 +109,7 @@ std::vector<MatchRecord> accepted_scene(uint64_t seed, int points) {
   for (uint64_t s = seed; s < seed + 50; ++s) {
     std::vector<MatchRecord> triplets = scene::random_scene(s, points).triplets;
     TrifocalTensor t;
-    if (compute_six_point_tensor(nullptr, triplets.data(), 6, &t)) return triplets;
+    if (compute_six_point_tensor(triplets.data(), 6, &t)) return triplets;
   }
   ADD_FAILURE() << "no scene accepted from seed " << seed;
   return {};
@@ -125,7 +125,7 @@ TEST(ComputeSixPointTensor, ExactTripletsFromRandomScenes) {
   for (int seed = 1; seed <= scenes; ++seed) {
     const scene::Scene s = scene::random_scene(1000 + seed, 30);
     TrifocalTensor t;
-    if (!compute_six_point_tensor(nullptr, s.triplets.data(), 6, &t)) continue;
+    if (!compute_six_point_tensor(s.triplets.data(), 6, &t)) continue;
     ++accepted;
     for (int r = 0; r < 6; ++r)
       EXPECT_LT(scene::relative_relation_error(t, s.triplets[r]), 1e-8) << "seed " << seed;
@@ -134,9 +134,9 @@ TEST(ComputeSixPointTensor, ExactTripletsFromRandomScenes) {
     whole_scene_fits += all;
     if (!all) continue;
     for (const MatchRecord &r : s.triplets) {
-      EXPECT_LT(transfer_distance_last(3, t, r), 1e-6) << "seed " << seed;
-      EXPECT_LT(transfer_distance_first(3, t, r), 1e-6) << "seed " << seed;
-      EXPECT_LT(transfer_distance_middle(3, t, r), 1e-6) << "seed " << seed;
+      EXPECT_LT(transfer_distance_last(TensorMethod::six_point, t, r), 1e-6) << "seed " << seed;
+      EXPECT_LT(transfer_distance_first(TensorMethod::six_point, t, r), 1e-6) << "seed " << seed;
+      EXPECT_LT(transfer_distance_middle(TensorMethod::six_point, t, r), 1e-6) << "seed " << seed;
     }
   }
   EXPECT_GE(accepted, scenes / 2);
@@ -147,8 +147,8 @@ TEST(ComputeSixPointTensor, LaterRecordsOnlyEnterTheNormalisation) {
   const std::vector<MatchRecord> triplets = accepted_scene(2024, 10);
   ASSERT_EQ(triplets.size(), 10u);
   TrifocalTensor six, ten;
-  ASSERT_EQ(compute_six_point_tensor(nullptr, triplets.data(), 6, &six), 1);
-  ASSERT_EQ(compute_six_point_tensor(nullptr, triplets.data(), 10, &ten), 1);
+  ASSERT_EQ(compute_six_point_tensor(triplets.data(), 6, &six), 1);
+  ASSERT_EQ(compute_six_point_tensor(triplets.data(), 10, &ten), 1);
   // Other scales change the tensor's factors but not the geometry.
   bool differs = false;
   for (int n = 0; n < 27; ++n) differs = differs || six[n] != ten[n];
@@ -165,7 +165,7 @@ TEST(ComputeSixPointTensor, LeavesTheSampleAlone) {
   const std::vector<MatchRecord> triplets = accepted_scene(300, 8);
   std::vector<MatchRecord> copy = triplets;
   TrifocalTensor t;
-  ASSERT_EQ(compute_six_point_tensor(nullptr, copy.data(), 8, &t), 1);
+  ASSERT_EQ(compute_six_point_tensor(copy.data(), 8, &t), 1);
   for (size_t r = 0; r < copy.size(); ++r) {
     EXPECT_EQ(copy[r].first.x, triplets[r].first.x);
     EXPECT_EQ(copy[r].middle.y, triplets[r].middle.y);
@@ -280,7 +280,7 @@ TEST(ComputeSixPointTensor, FollowsTheWrittenEvaluationOrderBitForBit) {
         p->y += rnd.uniform(-0.5, 0.5);
       }
     TrifocalTensor t{}, expect{};
-    const int status = compute_six_point_tensor(nullptr, sample.data(), 8, &t);
+    const int status = compute_six_point_tensor(sample.data(), 8, &t);
     ASSERT_EQ(status, reference_six_point(sample, &expect)) << "seed " << seed;
     if (!status) continue;
     ++compared;
@@ -299,7 +299,7 @@ class SixPointRejection : public ::testing::Test {
   void expect_rejected(const char *what) {
     const std::vector<MatchRecord> before = triplets_;
     TrifocalTensor t = sentinel_;
-    EXPECT_EQ(compute_six_point_tensor(nullptr, triplets_.data(), static_cast<int>(triplets_.size()), &t), 0) << what;
+    EXPECT_EQ(compute_six_point_tensor(triplets_.data(), static_cast<int>(triplets_.size()), &t), 0) << what;
     for (int n = 0; n < 27; ++n) EXPECT_EQ(t[n], sentinel_[n]) << what;
     auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
     for (size_t r = 0; r < triplets_.size(); ++r) {

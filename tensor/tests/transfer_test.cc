@@ -30,7 +30,7 @@ TEST(ProjectiveTransfer, ReturnsEachMissingPosition) {
   for (uint64_t seed : {31u, 32u, 33u}) {
     const scene::Scene s = scene::random_scene(seed, 40);
     TrifocalTensor t = tensor_of(s);
-    for (int method : {1, 2, 3}) {
+    for (TensorMethod method : {TensorMethod::linear, TensorMethod::algebraic, TensorMethod::six_point}) {
       for (const MatchRecord &r : s.triplets) {
         double x, y;
         transfer_point(method, t, r.first.x, r.first.y, r.middle.x, r.middle.y, -1.0, -1.0, &x, &y);
@@ -55,11 +55,11 @@ TEST(ProjectiveTransfer, DistancesAndTheirMean) {
   moved.last.y -= 4.0;
   // Moving only the last position: d_last is exactly that offset; the other
   // two transfers now use a wrong last position and miss too.
-  const TransferDistances d = transfer_distances(3, t, moved);
+  const TransferDistances d = transfer_distances(TensorMethod::six_point, t, moved);
   EXPECT_NEAR(d.d_last, 5.0, 1e-7);
-  EXPECT_EQ(d.d_last, transfer_distance_last(3, t, moved));
-  EXPECT_EQ(d.d_first, transfer_distance_first(3, t, moved));
-  EXPECT_EQ(d.d_middle, transfer_distance_middle(3, t, moved));
+  EXPECT_EQ(d.d_last, transfer_distance_last(TensorMethod::six_point, t, moved));
+  EXPECT_EQ(d.d_first, transfer_distance_first(TensorMethod::six_point, t, moved));
+  EXPECT_EQ(d.d_middle, transfer_distance_middle(TensorMethod::six_point, t, moved));
   EXPECT_GT(d.d_first, 0.01);
   EXPECT_GT(d.d_middle, 0.01);
   EXPECT_EQ(mean_transfer_distance(d), (d.d_last + d.d_first + d.d_middle) / 3.0);
@@ -235,14 +235,14 @@ TEST(AffineTransfer, ReturnsEachMissingPosition) {
     double res[4];
     affine_residuals(s.t, r, res);
     for (double e : res) ASSERT_NEAR(e, 0.0, 1e-8);  // the test tensor itself is right
-    const TransferDistances d = transfer_distances(0, s.t, r);
+    const TransferDistances d = transfer_distances(TensorMethod::affine, s.t, r);
     EXPECT_LT(d.d_last, 1e-8);
     EXPECT_LT(d.d_first, 1e-8);
     EXPECT_LT(d.d_middle, 1e-8);
   }
   // The projective code path reads the affine tensor differently and fails.
   TrifocalTensor t = s.t;
-  EXPECT_FALSE(transfer_distance_last(3, t, s.triplets[0]) < 1e-3);
+  EXPECT_FALSE(transfer_distance_last(TensorMethod::six_point, t, s.triplets[0]) < 1e-3);
 }
 
 // Transfers whose eigenvector has a zero third component give non-finite
@@ -251,10 +251,10 @@ TEST(TransferDegenerate, NonFiniteDistancesFailEveryThreshold) {
   const scene::Scene s = scene::random_scene(42, 2);
   const MatchRecord &r = s.triplets[0];
   TrifocalTensor zero{};
-  for (int method : {0, 3}) {
+  for (TensorMethod method : {TensorMethod::affine, TensorMethod::six_point}) {
     const TransferDistances d = transfer_distances(method, zero, r);
     for (double v : {d.d_last, d.d_first, d.d_middle}) {
-      EXPECT_FALSE(std::isfinite(v)) << method;
+      EXPECT_FALSE(std::isfinite(v)) << static_cast<int>(method);
       EXPECT_FALSE(v < 10.0);
     }
     EXPECT_FALSE(mean_transfer_distance(d) < 1e300);
@@ -263,14 +263,14 @@ TEST(TransferDegenerate, NonFiniteDistancesFailEveryThreshold) {
   const AffineScene a = affine_scene(43, 1);
   TrifocalTensor t = a.t;
   for (int n = 4; n <= 11; ++n) t[n] = 0.0;
-  EXPECT_FALSE(transfer_distance_last(0, t, a.triplets[0]) < 10.0);
+  EXPECT_FALSE(transfer_distance_last(TensorMethod::affine, t, a.triplets[0]) < 10.0);
   // A tensor with non-finite entries, as a six-point sample with a zero
   // divisor can produce.
   TrifocalTensor bad = tensor_of(s);
   bad[4] = std::numeric_limits<double>::quiet_NaN();
   bad[20] = std::numeric_limits<double>::infinity();
   testing::internal::CaptureStdout();
-  const TransferDistances d = transfer_distances(3, bad, r);
+  const TransferDistances d = transfer_distances(TensorMethod::six_point, bad, r);
   testing::internal::GetCapturedStdout();
   EXPECT_FALSE(d.d_last < 10.0 && d.d_first < 10.0 && d.d_middle < 10.0);
 }

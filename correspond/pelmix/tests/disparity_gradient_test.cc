@@ -33,18 +33,50 @@ MatchRecord match_at(double mx, double my, double dx, double dy) {
 
 struct FilterRun {
   std::vector<double> scores;
+  std::vector<uint8_t> keep;
   double median = 0.0;
-  std::string out;
+  std::string out;  // the passes as pelmix prints them
+  int passes = 0;
+  std::vector<double> pass_medians;
+};
+
+// Writes each pass as the program does.
+class PassText : public FilterProgress {
+ public:
+  explicit PassText(std::string *out) : out_(out) {}
+  void pass_started(int pass, int) override {
+    EXPECT_EQ(pass, ++passes_);
+    *out_ += "Disparity gradient iteration...\n";
+  }
+  void pass_median(int, double median) override {
+    char line[64];
+    snprintf(line, sizeof line, "Median %f\n", median);
+    *out_ += line;
+  }
+
+ private:
+  std::string *out_;
+  int passes_ = 0;
 };
 
 FilterRun run_filter(const std::vector<MatchRecord> &m, double scale,
                      size_t budget = kGradientStoreBudget) {
   FilterRun run;
-  run.scores.assign(m.size() + 1, -7.0);
+  FilterReport report;
+  PassText text(&run.out);
   testing::internal::CaptureStdout();
-  filter_by_disparity_gradient_budget(m.data(), run.scores.data(), static_cast<int>(m.size()),
-                                      &run.median, scale, budget);
-  run.out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(filter_by_disparity_gradient(m.data(), static_cast<int>(m.size()), scale, &report,
+                                         &text, budget),
+            Status::ok);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the filter prints nothing
+  EXPECT_EQ(report.scores.size(), m.size());
+  EXPECT_EQ(report.keep.size(), m.size());
+  EXPECT_EQ(report.pass_medians.size(), static_cast<size_t>(report.passes));
+  run.scores = report.scores;
+  run.keep = report.keep;
+  run.median = report.median;
+  run.passes = report.passes;
+  run.pass_medians = report.pass_medians;
   return run;
 }
 
@@ -134,7 +166,9 @@ TEST(Filter, ThreeMatchesOnePass) {
   EXPECT_EQ(r.scores[2], 11.0);
   EXPECT_EQ(r.median, 11.0);
   EXPECT_EQ(r.out, "Disparity gradient iteration...\nMedian 11.000000\n");
-  EXPECT_EQ(r.scores[3], -7.0);  // nothing written past n
+  EXPECT_EQ(r.passes, 1);
+  // Kept: strictly below 11 x 3.5.
+  EXPECT_EQ(r.keep, (std::vector<uint8_t>{1, 1, 1}));
 }
 
 TEST(Filter, FarMatchRemovedThenSecondPassOverTheRest) {
@@ -145,6 +179,8 @@ TEST(Filter, FarMatchRemovedThenSecondPassOverTheRest) {
   for (int j = 0; j < 4; ++j) EXPECT_EQ(r.scores[j], 3.0) << j;
   EXPECT_EQ(r.scores[4], 999999.0);
   EXPECT_EQ(r.median, 3.0);  // upper middle of four equal scores
+  EXPECT_EQ(r.pass_medians, (std::vector<double>{103.0, 3.0}));
+  EXPECT_EQ(r.keep, (std::vector<uint8_t>{1, 1, 1, 1, 0}));
 }
 
 TEST(Filter, PureTranslationKeepsEverything) {
@@ -185,6 +221,27 @@ TEST(Filter, ScoreEqualToTheLimitIsKeptByTheFilter) {
   const FilterRun r = run_filter(three_matches(), 1.0);
   EXPECT_EQ(r.out, "Disparity gradient iteration...\nMedian 11.000000\n");
   EXPECT_EQ(r.scores[1], 11.0);
+  // ... but the output selection is strict: only the score 2 is written.
+  EXPECT_EQ(r.keep, (std::vector<uint8_t>{1, 0, 0}));
+}
+
+TEST(Filter, RemovedMatchesAreWrittenWhenTheMedianWasReplaced) {
+  // The outlier removed in the first pass scores 999999, below 1e30 x 3.5
+  // once the last pass's zero median is replaced: the selection keeps it.
+  const std::vector<MatchRecord> m = {match_at(3, 4, 6, 2), match_at(-3, 4, 6, 2),
+                                      match_at(0, 0, 16, 2), match_at(3, -4, 6, 2),
+                                      match_at(-3, -4, 6, 2)};
+  const FilterRun r = run_filter(m, 3.5);
+  EXPECT_EQ(r.pass_medians, (std::vector<double>{2.0, 0.0}));
+  EXPECT_EQ(r.keep, (std::vector<uint8_t>{1, 1, 1, 1, 1}));
+}
+
+TEST(Filter, EmptyInputHasNoPass) {
+  FilterReport report;
+  EXPECT_EQ(filter_by_disparity_gradient(nullptr, 0, 3.5, &report), Status::ok);
+  EXPECT_EQ(report.passes, 0);
+  EXPECT_EQ(report.median, 1e30);
+  EXPECT_TRUE(report.scores.empty() && report.keep.empty());
 }
 
 TEST(Filter, PairsWithTheSameMidpointAreSkipped) {
@@ -303,10 +360,11 @@ std::vector<MatchRecord> noisy_matches(int n, unsigned seed) {
 std::string filtered_file(const std::vector<MatchRecord> &m, const FilterRun &r, double scale) {
   qortest::TempDir dir;
   const std::string base = dir.file("m.txt");
-  testing::internal::CaptureStdout();
-  write_filtered_matches(m.data(), static_cast<int>(m.size()), r.scores.data(), r.median, scale,
-                         base.c_str());
-  testing::internal::GetCapturedStdout();
+  for (size_t i = 0; i < m.size(); ++i)
+    EXPECT_EQ(r.keep[i], r.scores[i] < r.median * scale) << i;
+  EXPECT_EQ(write_filtered_matches(m.data(), static_cast<int>(m.size()), r.keep.data(),
+                                   base + ".filtered"),
+            Status::ok);
   return qortest::read_file(base + ".filtered");
 }
 

@@ -1,14 +1,13 @@
-#include "params.h"
+#include "options.h"
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 
-const float kToolkitVersion = 2.11f;
+#include "option_value.h"
+#include "version.h"
 
 void print_banner(const char *invocation_name) {
-  std::fprintf(stderr, "TARVIK TOOL: %s\nTARVIK VERSION: %.2f\n",
-               invocation_name ? invocation_name : "", kToolkitVersion);
+  std::fprintf(stderr, "TARVIK TOOL: %s\nTARVIK VERSION: %s\n",
+               invocation_name ? invocation_name : "", kTarvikVersion);
 }
 
 void print_ostrel_usage() {
@@ -22,29 +21,7 @@ void print_ostrel_usage() {
   std::fprintf(stderr, "\n\n");
 }
 
-namespace {
-
-// A real value as "%lf" reads it; an unreadable value leaves *value as it was.
-void read_real(const char *text, double *value) {
-  double v;
-  if (std::sscanf(text, "%lf", &v) == 1) *value = v;
-}
-
-// An integer as "%d" reads it (optional white space, optional sign, decimal
-// digits); an unreadable value leaves *value as it was. A value beyond the
-// int32 range is clamped to it instead of wrapping around.
-void read_integer(const char *text, int32_t *value) {
-  char *end = nullptr;
-  long long v = std::strtoll(text, &end, 10);  // the subject syntax of "%d"
-  if (end == text) return;
-  if (v > INT32_MAX) v = INT32_MAX;
-  if (v < INT32_MIN) v = INT32_MIN;
-  *value = static_cast<int32_t>(v);
-}
-
-}  // namespace
-
-bool parse_ostrel_command_line(int argc, char **argv, EstimatorParams *params,
+bool parse_ostrel_command_line(int argc, char **argv, OstrelParams *params,
                                OstrelCommandLine *line) {
   if (argc < 3) return false;
   for (int i = 1; i < argc; ++i) {
@@ -69,11 +46,11 @@ bool parse_ostrel_command_line(int argc, char **argv, EstimatorParams *params,
         params->scoring = 0;
         break;
       case 'd':
-        read_real(value, &params->distance);
+        read_real_option(value, &params->distance);
         break;
       case 'e':
         std::printf("Arg %d %s\n", i, value);
-        read_real(value, &params->previousTensorDistance);
+        read_real_option(value, &params->previousTensorDistance);
         std::printf("Previous tensor filter distance %f\n", params->previousTensorDistance);
         break;
       case 'f':
@@ -95,10 +72,10 @@ bool parse_ostrel_command_line(int argc, char **argv, EstimatorParams *params,
         params->refit = 0;
         break;
       case 'n':
-        read_integer(value, &line->samples);
+        read_integer_option(value, &line->samples);
         break;
       case 's':
-        read_real(value, &params->successProbability);
+        read_real_option(value, &params->successProbability);
         params->stopEarly = 1;
         std::printf("Stop early flag %f\n", params->successProbability);
         break;
@@ -113,4 +90,17 @@ bool parse_ostrel_command_line(int argc, char **argv, EstimatorParams *params,
   }
   // Without a match file there is nothing to do: a wrong command line.
   return line->matchFile != nullptr;
+}
+
+EstimationOptions estimator_options(const OstrelParams &params, const OstrelCommandLine &line) {
+  EstimationOptions options;
+  options.rule.method = static_cast<TensorMethod>(params.method);
+  options.rule.scoring = params.scoring == 1 ? Scoring::l2 : Scoring::count;
+  options.rule.distance = params.distance;
+  options.sample_size = params.sampleSize;
+  options.samples = line.samples;
+  options.refit = params.refit != 0;
+  options.stop_early = params.stopEarly != 0;
+  options.success_probability = params.successProbability;
+  return options;
 }

@@ -42,7 +42,7 @@ std::string write_blue_png(const qortest::TempDir &dir, int width, int height) {
     image->pixels[3 * i + 2] = 200;
   }
   const std::string name = dir.file("a.png");
-  EXPECT_EQ(image_write(name.c_str(), image, 0), 1);
+  EXPECT_EQ(image_write(name.c_str(), image, 0), Status::ok);
   image_free(image);
   return name;
 }
@@ -68,7 +68,7 @@ TEST(Annotate, DrawsSupportedMatchesOnlyWhereTheyBelong) {
   const ImageColour red = {{255, 0, 0}};
   image_draw_line(expected, 5, 5, 30, 20, red);
   image_draw_mark(expected, 30, 20, 2, red);
-  ASSERT_EQ(image_write(dir.file("expected.jpg").c_str(), expected, 80), 1);
+  ASSERT_EQ(image_write(dir.file("expected.jpg").c_str(), expected, 80), Status::ok);
   image_free(expected);
   EXPECT_EQ(qortest::read_file(dir.file("a.png-b.png.matches.TM.jpg")),
             qortest::read_file(dir.file("expected.jpg")));
@@ -152,8 +152,8 @@ TEST(Annotate, OstrelRunDrawsTheSupportOnBothImages) {
     image_draw_mark(second, static_cast<int>(x3), static_cast<int>(y3), 2, red);
   }
   ASSERT_GT(total, 50);
-  ASSERT_EQ(image_write(dir.file("expected1.jpg").c_str(), first, 80), 1);
-  ASSERT_EQ(image_write(dir.file("expected2.jpg").c_str(), second, 80), 1);
+  ASSERT_EQ(image_write(dir.file("expected1.jpg").c_str(), first, 80), Status::ok);
+  ASSERT_EQ(image_write(dir.file("expected2.jpg").c_str(), second, 80), Status::ok);
   image_free(first);
   image_free(second);
   EXPECT_EQ(qortest::read_file(dir.file("view1.jpg-view2.jpg.matches.TM.jpg")),

@@ -1,6 +1,7 @@
 #include "annotate.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "qorimage.h"
@@ -27,7 +28,14 @@ int write_annotated_image(const char *image_name, const char *partner_name,
   // fixed buffer.
   const std::string out =
       std::string(image_name) + "-" + (partner_name ? partner_name : "") + ".matches.TM.jpg";
-  QORImage *image = image_read(image_name);
+  ImageMessages messages;
+  QORImage *image = image_read(image_name, &messages);
+  std::fputs(messages.out.c_str(), stdout);
+  std::fputs(messages.err.c_str(), stderr);
+  if (messages.fatal_status != 0) {
+    std::fflush(stdout);
+    std::exit(messages.fatal_status);
+  }
   if (!image) {
     std::printf("Cannot read image %s: no annotated copy written\n", image_name);
     return 0;
@@ -42,7 +50,11 @@ int write_annotated_image(const char *image_name, const char *partner_name,
     image_draw_line(image, x1, y1, x2, y2, red);
     image_draw_mark(image, x2, y2, 2, red);
   }
-  const int status = image_write(out.c_str(), image, 80);
+  messages = ImageMessages();
+  const Status status = image_write(out.c_str(), image, 80, &messages);
   image_free(image);
-  return status == 1 ? 1 : -1;
+  std::fputs(messages.out.c_str(), stdout);
+  std::fputs(messages.err.c_str(), stderr);
+  if (messages.fatal_status != 0) std::exit(messages.fatal_status);
+  return status == Status::ok ? 1 : -1;
 }

@@ -1,11 +1,13 @@
-// ostrel's parameters: the estimator's parameter record and the rest of the
-// command line, and the parser that fills both.
+// ostrel's parameters: the settings of the estimation and the rest of the
+// command line, the parser that fills both, the banner and the usage text.
 #pragma once
 #include <cstdint>
 
-// Parameter record handed to the estimator, the previous-tensor filter and
-// the tensor computations. The members carry their defaults.
-struct EstimatorParams {
+#include "estimator.h"
+
+// The estimation settings as the command line gives them. The members carry
+// their defaults.
+struct OstrelParams {
   int32_t method = 3;                    // 0 affine, 1 linear projective, 2 algebraic minimisation, 3 six-point
   int32_t scoring = 0;                   // 0 count scoring, 1 L2 scoring
   double distance = 1.0;                 // inlier distance, pixels
@@ -28,9 +30,6 @@ struct OstrelCommandLine {
   const char *previousTensorBase = nullptr;  // -t, the match file name of the earlier run
 };
 
-// Toolkit version shown in the banner, held in single precision.
-extern const float kToolkitVersion;
-
 // Writes "TARVIK TOOL: <name>\nTARVIK VERSION: 2.11\n" to standard error.
 void print_banner(const char *invocation_name);
 
@@ -41,5 +40,8 @@ void print_ostrel_usage();
 // defaults, printing the lines that -e, -s and -t print. Returns false for a
 // wrong command line: fewer than two arguments, an unknown option letter, a
 // value-taking option in last position, or no -f.
-bool parse_ostrel_command_line(int argc, char **argv, EstimatorParams *params,
+bool parse_ostrel_command_line(int argc, char **argv, OstrelParams *params,
                                OstrelCommandLine *line);
+
+// The estimator's options for these settings (no progress callback).
+EstimationOptions estimator_options(const OstrelParams &params, const OstrelCommandLine &line);
