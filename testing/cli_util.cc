@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -113,10 +114,9 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  std::string cmd = "rm -rf '" + path_ + "'";
-  if (std::system(cmd.c_str()) != 0) {
-    // Leaving a temporary folder behind is harmless; nothing to report.
-  }
+  // Leaving a temporary folder behind is harmless; nothing to report.
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace qortest
