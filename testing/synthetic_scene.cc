@@ -42,6 +42,8 @@ Camera look_at(Vec3 centre, Vec3 target, double focal, int width, int height) {
 Projection project(const Camera &c, Vec3 p) {
   Vec3 d = sub(p, c.centre);
   double xc = dot(c.right, d), yc = dot(c.down, d), zc = dot(c.forward, d);
+  if (c.affine_depth > 0.0)
+    return {c.focal * xc / c.affine_depth + c.cx, c.focal * yc / c.affine_depth + c.cy, zc};
   return {c.focal * xc / zc + c.cx, c.focal * yc / zc + c.cy, zc};
 }
 
@@ -60,6 +62,16 @@ void camera_matrix(const Camera &c, double p[3][4]) {
     r[i][1] = rows[i].y;
     r[i][2] = rows[i].z;
     r[i][3] = -dot(rows[i], c.centre);
+  }
+  if (c.affine_depth > 0.0) {
+    for (int j = 0; j < 4; ++j) {
+      p[0][j] = c.focal * r[0][j] / c.affine_depth;
+      p[1][j] = c.focal * r[1][j] / c.affine_depth;
+      p[2][j] = j == 3 ? 1.0 : 0.0;
+    }
+    p[0][3] += c.cx;
+    p[1][3] += c.cy;
+    return;
   }
   for (int j = 0; j < 4; ++j) {
     p[0][j] = c.focal * r[0][j] + c.cx * r[2][j];

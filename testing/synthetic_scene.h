@@ -52,6 +52,10 @@ struct Camera {
   double focal;               // pixels
   double cx, cy;              // principal point
   int width, height;          // image size, pixels
+  // 0 for a perspective camera; a positive depth makes the camera affine
+  // (scaled orthographic): every point projects as if it lay at this depth
+  // along the viewing direction.
+  double affine_depth = 0.0;
 };
 
 // A camera at `centre` looking at `target`, its horizon level.
@@ -66,7 +70,8 @@ Projection project(const Camera &c, Vec3 p);
 // Direction (not of unit length) of the ray through image position (x, y).
 Vec3 ray_direction(const Camera &c, double x, double y);
 
-// The 3 x 4 matrix P = K [R | -R C] of the camera, row by row.
+// The 3 x 4 matrix P = K [R | -R C] of the camera, row by row (for an affine
+// camera the first two rows scaled by 1 / depth and the third (0, 0, 0, 1)).
 void camera_matrix(const Camera &c, double p[3][4]);
 
 struct Position {
