@@ -26,22 +26,9 @@
 
 #include "file_util.h"
 #include "formats.h"
+#include "open_file.h"
 
 namespace {
-
-class OpenFile {
- public:
-  OpenFile(const char *name, const char *mode) : f_(name ? std::fopen(name, mode) : nullptr) {}
-  ~OpenFile() {
-    if (f_) std::fclose(f_);
-  }
-  OpenFile(const OpenFile &) = delete;
-  OpenFile &operator=(const OpenFile &) = delete;
-  FILE *get() const { return f_; }
-
- private:
-  FILE *f_;
-};
 
 uint32_t le16(const unsigned char *p) { return p[0] | static_cast<uint32_t>(p[1]) << 8; }
 uint32_t le32(const unsigned char *p) {

@@ -1,185 +1,20 @@
-// GIF reading. The whole stream is parsed into an in-memory description
-// (screen descriptor, global colour map, a list of image and extension
-// blocks with every image's indices decoded from its LZW data); the last
-// image is then turned into an RGB image through its colour map.
+// GIF reading. The stream is parsed block by block (screen descriptor,
+// global colour map, image and extension blocks); every image's indices are
+// decoded from its LZW data, but only the last image is kept, and it is
+// turned into an RGB image through its colour map at the end.
 #include "gif.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "file_util.h"
 #include "formats.h"
 
-// ---------------------------------------------------------------------------
-// Sized buffers
-
 namespace {
-
-// The length field is the 4 bytes just before the data area; the header is
-// 8 bytes so that the data area keeps the allocator's alignment and can hold
-// pointers and records.
-constexpr size_t kSizedHeader = 8;
-
-size_t sized_area(uint32_t n) { return (static_cast<size_t>(n) & ~static_cast<size_t>(3)) + 4; }
-
-void sized_set_length(unsigned char *buffer, uint32_t n) { std::memcpy(buffer - 4, &n, 4); }
-
-}  // namespace
-
-unsigned char *sized_alloc(uint32_t n) {
-  unsigned char *block =
-      static_cast<unsigned char *>(std::calloc(1, kSizedHeader + sized_area(n)));
-  if (!block) return nullptr;
-  unsigned char *buffer = block + kSizedHeader;
-  sized_set_length(buffer, n);
-  return buffer;
-}
-
-uint32_t sized_length(const unsigned char *buffer) {
-  if (!buffer) return 0;
-  uint32_t n;
-  std::memcpy(&n, buffer - 4, 4);
-  return n;
-}
-
-unsigned char *sized_grow(unsigned char *buffer, uint32_t n) {
-  if (n == 0) return buffer;
-  const uint32_t old_length = sized_length(buffer);
-  if (n > UINT32_MAX - old_length) return nullptr;
-  const uint32_t length = old_length + n;
-  if (!buffer) return sized_alloc(length);
-  const size_t old_area = sized_area(old_length);
-  const size_t area = sized_area(length);
-  if (area != old_area) {
-    unsigned char *block = static_cast<unsigned char *>(
-        std::realloc(buffer - kSizedHeader, kSizedHeader + area));
-    if (!block) return nullptr;
-    buffer = block + kSizedHeader;
-  }
-  std::memset(buffer + old_length, 0, area - old_length);
-  sized_set_length(buffer, length);
-  return buffer;
-}
-
-void sized_release(unsigned char *buffer) {
-  if (buffer) std::free(buffer - kSizedHeader);
-}
-
-namespace {
-
-// A list is a sized buffer grown by one element at a time: 32-bit values for
-// colour maps, pointers (8 bytes on this platform) for blocks and sub-blocks.
-// Elements are copied in and out with memcpy, so no alignment is assumed.
-template <typename T>
-bool list_append(unsigned char **list, T value) {
-  unsigned char *grown = sized_grow(*list, sizeof(T));
-  if (!grown) return false;
-  std::memcpy(grown + sized_length(grown) - sizeof(T), &value, sizeof(T));
-  *list = grown;
-  return true;
-}
-
-template <typename T>
-uint32_t list_count(const unsigned char *list) {
-  return sized_length(list) / sizeof(T);
-}
-
-template <typename T>
-T list_get(const unsigned char *list, uint32_t i) {
-  T value;
-  std::memcpy(&value, list + static_cast<size_t>(i) * sizeof(T), sizeof(T));
-  return value;
-}
-
-// Records of the description are plain data kept in cleared sized buffers.
-template <typename T>
-T *new_record() {
-  return reinterpret_cast<T *>(sized_alloc(sizeof(T)));
-}
-
-template <typename T>
-void release_record(T *record) {
-  sized_release(reinterpret_cast<unsigned char *>(record));
-}
-
-// ---------------------------------------------------------------------------
-// The in-memory description of a GIF stream
-
-struct GifColourMap {
-  int count;                // 2^bits entries, 0 when the map is absent
-  unsigned char *entries;   // list of uint32 red * 65536 + green * 256 + blue
-};
-
-struct GifScreen {
-  int width;
-  int height;
-  int global_map_flag;
-  int colour_resolution;
-  int sort_flag;
-  int bits;                 // bits per map entry
-  int background;
-  int aspect;
-  GifColourMap map;
-};
-
-struct GifImage {
-  int left;
-  int top;
-  int width;
-  int height;
-  int local_map_flag;
-  int interlace_flag;
-  int sort_flag;
-  int reserved_bit;         // bit 4 of the packed byte, kept as read
-  int bits;                 // bits per local map entry
-  GifColourMap map;
-  unsigned char *indices;   // width * height bytes, row by row
-};
-
-struct GifExtension {
-  int label;
-  unsigned char *sub_blocks;  // list of sized buffers, one per data sub-block
-};
-
-struct GifBlock {
-  int introducer;           // ',' image, '!' extension
-  GifImage *image;
-  GifExtension *extension;
-};
-
-struct GifFile {
-  char signature[6];
-  GifScreen screen;
-  unsigned char *blocks;    // list of GifBlock pointers
-};
-
-void release_block(GifBlock *block) {
-  if (!block) return;
-  if (block->image) {
-    sized_release(block->image->map.entries);
-    sized_release(block->image->indices);
-    release_record(block->image);
-  }
-  if (block->extension) {
-    const uint32_t n = list_count<unsigned char *>(block->extension->sub_blocks);
-    for (uint32_t i = 0; i < n; ++i)
-      sized_release(list_get<unsigned char *>(block->extension->sub_blocks, i));
-    sized_release(block->extension->sub_blocks);
-    release_record(block->extension);
-  }
-  release_record(block);
-}
-
-void release_file(GifFile *file) {
-  if (!file) return;
-  sized_release(file->screen.map.entries);
-  const uint32_t n = list_count<GifBlock *>(file->blocks);
-  for (uint32_t i = 0; i < n; ++i) release_block(list_get<GifBlock *>(file->blocks, i));
-  sized_release(file->blocks);
-  release_record(file);
-}
 
 // ---------------------------------------------------------------------------
 // Input: every byte asked for past the end of the stream reads as 0.
@@ -197,20 +32,19 @@ int next_u16(GifInput &in) {
   return low | (next_byte(in) << 8);
 }
 
+// A colour map: 2^bits entries red * 65536 + green * 256 + blue; empty when
+// the map is absent.
+typedef std::vector<uint32_t> ColourMap;
+
 // Reads 2^bits entries of three bytes (red, green, blue).
-bool read_colour_map(GifInput &in, int bits, GifColourMap *map) {
-  const int count = 1 << bits;
-  map->entries = sized_alloc(static_cast<uint32_t>(count) * 4);
-  if (!map->entries) return false;
-  map->count = count;
-  for (int i = 0; i < count; ++i) {
+void read_colour_map(GifInput &in, int bits, ColourMap *map) {
+  map->assign(static_cast<size_t>(1) << bits, 0);
+  for (uint32_t &entry : *map) {
     const uint32_t red = next_byte(in);
     const uint32_t green = next_byte(in);
     const uint32_t blue = next_byte(in);
-    const uint32_t entry = red * 65536 + green * 256 + blue;
-    std::memcpy(map->entries + 4 * i, &entry, 4);
+    entry = red * 65536 + green * 256 + blue;
   }
-  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -370,11 +204,12 @@ void row_order(int height, bool interlaced, std::vector<int> *rows) {
     for (int y = start[pass]; y < height; y += step[pass]) rows->push_back(y);
 }
 
-// Reads the minimum code size and the data sub-blocks of one image, decoding
-// them into image->indices (already allocated and cleared).
-bool decode_image_data(GifInput &in, GifImage *image) {
-  LzwDecoder *d = new_record<LzwDecoder>();
-  if (!d) return false;
+// Reads the minimum code size and the data sub-blocks of one image of
+// width x height, decoding them into `indices` (cleared, width * height).
+void decode_image_data(GifInput &in, int width, int height, bool interlaced,
+                       unsigned char *indices) {
+  std::unique_ptr<LzwDecoder> decoder(new LzwDecoder());
+  LzwDecoder *d = decoder.get();
   d->min_code_size = next_byte(in);
   // Indices are bytes, so code sizes above 8 cannot be represented; such
   // data is skipped and leaves every index 0.
@@ -385,13 +220,12 @@ bool decode_image_data(GifInput &in, GifImage *image) {
     lzw_reset_table(d);
 
     std::vector<int> rows;
-    row_order(image->height, image->interlace_flag != 0, &rows);
+    row_order(height, interlaced, &rows);
     for (int y : rows) {
       // With the data used up and only zero bits left, every further code is
       // index 0, which the cleared rows already hold.
       if (d->end_of_data && d->accumulator == 0 && d->stack_pointer == 0) break;
-      lzw_decode_line(in, d, image->indices + static_cast<size_t>(y) * image->width,
-                      image->width);
+      lzw_decode_line(in, d, indices + static_cast<size_t>(y) * width, width);
     }
   }
   // Skip what is left of the data up to the zero-length sub-block.
@@ -402,115 +236,89 @@ bool decode_image_data(GifInput &in, GifImage *image) {
       for (int i = 0; i < n; ++i) next_byte(in);
     }
   }
-  release_record(d);
+}
+
+// The last image of the stream, as far as it has been read.
+struct LastImage {
+  bool present = false;
+  int width = 0;
+  int height = 0;
+  ColourMap local_map;              // empty without a local map
+  std::vector<unsigned char> indices;  // width * height bytes, row by row
+};
+
+// An image block after its ',' introducer. False for an image larger than
+// kGifMaxPixels, which makes the whole stream unreadable.
+bool read_image_block(GifInput &in, LastImage *last) {
+  next_u16(in);  // left
+  next_u16(in);  // top
+  const int width = next_u16(in);
+  const int height = next_u16(in);
+  const int packed = next_byte(in);
+  const bool local_map = (packed >> 7) & 1;
+  const bool interlaced = (packed >> 6) & 1;
+  ColourMap map;
+  if (local_map) read_colour_map(in, (packed & 7) + 1, &map);
+
+  const long pixels = static_cast<long>(width) * height;
+  if (pixels > kGifMaxPixels) return false;
+  // Only the last image of the file is ever used: the earlier one's indices
+  // are released before this one's are allocated.
+  last->indices.clear();
+  last->indices.shrink_to_fit();
+  last->indices.assign(static_cast<size_t>(pixels), 0);
+  last->present = true;
+  last->width = width;
+  last->height = height;
+  last->local_map.swap(map);
+  decode_image_data(in, width, height, interlaced, last->indices.data());
   return true;
 }
 
-bool read_image_block(GifInput &in, GifFile *file, GifBlock *block) {
-  GifImage *image = new_record<GifImage>();
-  if (!image) return false;
-  block->image = image;
-  image->left = next_u16(in);
-  image->top = next_u16(in);
-  image->width = next_u16(in);
-  image->height = next_u16(in);
-  const int packed = next_byte(in);
-  image->local_map_flag = (packed >> 7) & 1;
-  image->interlace_flag = (packed >> 6) & 1;
-  image->sort_flag = (packed >> 5) & 1;
-  image->reserved_bit = (packed >> 4) & 1;
-  image->bits = (packed & 7) + 1;
-  if (image->local_map_flag && !read_colour_map(in, image->bits, &image->map)) return false;
-
-  const long pixels = static_cast<long>(image->width) * image->height;
-  if (pixels > kGifMaxPixels) return false;
-  // Only the last image of the file is ever used, so the indices of the
-  // earlier ones are released before this one is allocated.
-  const uint32_t n = list_count<GifBlock *>(file->blocks);
-  for (uint32_t i = 0; i < n; ++i) {
-    GifBlock *earlier = list_get<GifBlock *>(file->blocks, i);
-    if (earlier->image) {
-      sized_release(earlier->image->indices);
-      earlier->image->indices = nullptr;
-    }
-  }
-  image->indices = sized_alloc(static_cast<uint32_t>(pixels));
-  if (!image->indices) return false;
-  return decode_image_data(in, image);
-}
-
-bool read_extension_block(GifInput &in, GifBlock *block) {
-  GifExtension *extension = new_record<GifExtension>();
-  if (!extension) return false;
-  block->extension = extension;
-  extension->label = next_byte(in);
+// An extension block after its '!' introducer: the label and the data
+// sub-blocks, none of which the reader uses.
+void skip_extension_block(GifInput &in) {
+  next_byte(in);  // label
   for (;;) {
     const int n = next_byte(in);
     if (n == 0) break;
-    unsigned char *sub_block = sized_alloc(static_cast<uint32_t>(n));
-    if (!sub_block) return false;
-    for (int i = 0; i < n; ++i) sub_block[i] = static_cast<unsigned char>(next_byte(in));
-    if (!list_append(&extension->sub_blocks, sub_block)) {
-      sized_release(sub_block);
-      return false;
-    }
+    for (int i = 0; i < n; ++i) next_byte(in);
   }
-  return true;
 }
 
-// Parses the stream into *file. False when it is not a GIF stream or cannot
-// be held (an oversized image, exhausted memory).
-bool parse_gif(GifInput &in, GifFile *file) {
-  for (int i = 0; i < 6; ++i) file->signature[i] = static_cast<char>(next_byte(in));
-  if (std::memcmp(file->signature, "GIF", 3) != 0) return false;
+QORImage *decode(GifInput &in) {
+  char signature[6];
+  for (char &c : signature) c = static_cast<char>(next_byte(in));
+  if (std::memcmp(signature, "GIF", 3) != 0) return nullptr;
 
-  GifScreen &screen = file->screen;
-  screen.width = next_u16(in);
-  screen.height = next_u16(in);
+  next_u16(in);  // screen width
+  next_u16(in);  // screen height
   const int packed = next_byte(in);
-  screen.global_map_flag = (packed >> 7) & 1;
-  screen.colour_resolution = ((packed >> 4) & 7) + 1;
-  screen.sort_flag = (packed >> 3) & 1;
-  screen.bits = (packed & 7) + 1;
-  screen.background = next_byte(in);
-  screen.aspect = next_byte(in);
-  if (screen.global_map_flag && !read_colour_map(in, screen.bits, &screen.map)) return false;
+  next_byte(in);  // background
+  next_byte(in);  // aspect ratio
+  ColourMap global_map;
+  if ((packed >> 7) & 1) read_colour_map(in, (packed & 7) + 1, &global_map);
 
+  LastImage last;
   for (;;) {
     const int introducer = next_byte(in);
-    if (introducer != ',' && introducer != '!') break;  // trailer, end of file or junk
-    GifBlock *block = new_record<GifBlock>();
-    if (!block) return false;
-    block->introducer = introducer;
-    const bool read = introducer == ',' ? read_image_block(in, file, block)
-                                        : read_extension_block(in, block);
-    if (!read || !list_append(&file->blocks, block)) {
-      release_block(block);
-      return false;
+    if (introducer == ',') {
+      if (!read_image_block(in, &last)) return nullptr;
+    } else if (introducer == '!') {
+      skip_extension_block(in);
+    } else {
+      break;  // trailer, end of file or junk
     }
   }
-  return true;
-}
-
-QORImage *build_image(const GifFile *file) {
-  const GifImage *last = nullptr;
-  const uint32_t n = list_count<GifBlock *>(file->blocks);
-  for (uint32_t i = 0; i < n; ++i) {
-    const GifBlock *block = list_get<GifBlock *>(file->blocks, i);
-    if (block->image) last = block->image;
-  }
-  if (!last) return nullptr;
-  const GifColourMap *map = last->local_map_flag && last->map.count > 0 ? &last->map
-                                                                         : &file->screen.map;
-  if (map->count <= 0) return nullptr;
-  QORImage *result = image_create(last->width, last->height, QOR_RGB);
+  if (!last.present) return nullptr;
+  const ColourMap &map = last.local_map.empty() ? global_map : last.local_map;
+  if (map.empty()) return nullptr;
+  QORImage *result = image_create(last.width, last.height, QOR_RGB);
   if (!result) return nullptr;
-  const size_t pixels = static_cast<size_t>(last->width) * last->height;
+  const size_t pixels = last.indices.size();
   for (size_t k = 0; k < pixels; ++k) {
     // An index past the end of the map reads as entry 0.
-    const int index = last->indices[k] < map->count ? last->indices[k] : 0;
-    uint32_t entry;
-    std::memcpy(&entry, map->entries + 4 * index, 4);
+    const uint32_t entry = map[last.indices[k] < map.size() ? last.indices[k] : 0];
     result->pixels[3 * k] = static_cast<unsigned char>(entry >> 16);
     result->pixels[3 * k + 1] = static_cast<unsigned char>(entry >> 8);
     result->pixels[3 * k + 2] = static_cast<unsigned char>(entry);
@@ -521,12 +329,12 @@ QORImage *build_image(const GifFile *file) {
 }  // namespace
 
 QORImage *decode_gif(const unsigned char *data, size_t size) {
-  GifFile *file = new_record<GifFile>();
-  if (!file) return nullptr;
   GifInput in{data, size, 0};
-  QORImage *result = parse_gif(in, file) ? build_image(file) : nullptr;
-  release_file(file);
-  return result;
+  try {
+    return decode(in);
+  } catch (const std::bad_alloc &) {
+    return nullptr;  // exhausted memory: no image
+  }
 }
 
 QORImage *read_gif(const char *name, ImageMessages *) {

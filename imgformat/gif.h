@@ -1,26 +1,10 @@
-// GIF reading: the sized buffers that hold every GIF structure, and the
-// decoder of a whole GIF stream held in memory. read_gif (formats.h) reads
-// the file and hands its bytes to decode_gif. Internal to the image library;
-// exposed for its tests and fuzz driver.
+// GIF reading: the decoder of a whole GIF stream held in memory. read_gif
+// (formats.h) reads the file and hands its bytes to decode_gif. Internal to
+// the image library; exposed for its tests and fuzz driver.
 #pragma once
 #include <cstddef>
-#include <cstdint>
 
 #include "qorimage.h"
-
-// Sized buffer: a cleared heap block that carries its own length. The handle
-// points at the data area; the 32-bit length sits in the 4 bytes before it.
-// The data area holds the length rounded down to a multiple of 4, plus 4
-// bytes, so a list that grows by one 4-byte element at a time is reallocated
-// only every fourth element.
-unsigned char *sized_alloc(uint32_t n);               // null when memory is exhausted
-uint32_t sized_length(const unsigned char *buffer);   // 0 for null
-// Adds n cleared bytes to the length (a null buffer counts as length 0) and
-// returns the possibly moved handle. n = 0 returns the buffer as it is. On
-// exhausted memory or a length past 32 bits the result is null and the old
-// buffer is left untouched (still owned by the caller).
-unsigned char *sized_grow(unsigned char *buffer, uint32_t n);
-void sized_release(unsigned char *buffer);            // null is ignored
 
 // Largest width x height of one image that the reader decodes (67 million
 // pixels, such as 8192 x 8192): an image's indices are held in memory and

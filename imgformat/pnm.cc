@@ -23,24 +23,10 @@
 
 #include "file_util.h"
 #include "formats.h"
+#include "open_file.h"
 #include "messages.h"
 
 namespace {
-
-// Closes the file when the reader returns, whichever way.
-class OpenFile {
- public:
-  OpenFile(const char *name, const char *mode) : f_(name ? std::fopen(name, mode) : nullptr) {}
-  ~OpenFile() {
-    if (f_) std::fclose(f_);
-  }
-  OpenFile(const OpenFile &) = delete;
-  OpenFile &operator=(const OpenFile &) = delete;
-  FILE *get() const { return f_; }
-
- private:
-  FILE *f_;
-};
 
 bool is_blank(int c) { return c != EOF && std::isspace(static_cast<unsigned char>(c)); }
 
@@ -270,6 +256,12 @@ int p5_header_char(FILE *f) {
 
 const size_t kP5TokenMax = 79;
 
+// The header of the ASCII forms: magic, the file name as a comment, size and
+// maximum value, one to a line.
+void write_ascii_header(FILE *f, const char *magic, const char *name, const QORImage *image) {
+  std::fprintf(f, "%s\n# %s\n%d %d\n%d\n", magic, name, image->width, image->height, 255);
+}
+
 void write_sample(FILE *f, int value, bool line_end) {
   std::fprintf(f, "%d", value);
   std::fputc(line_end ? '\n' : ' ', f);
@@ -358,10 +350,7 @@ Status pgma_write(const char *name, QORImage *image) {
   OutputFile file;
   if (file.open(name) != Status::ok) return Status::cannot_open;
   FILE *f = file.stream();
-  std::fprintf(f, "P2\n");
-  std::fprintf(f, "# %s\n", name);
-  std::fprintf(f, "%d %d\n", image->width, image->height);
-  std::fprintf(f, "%d\n", 255);
+  write_ascii_header(f, "P2", name, image);
   // A line ends after every tenth value written, after the last value of a
   // row and after the last value of the image.
   long long count = 0;
@@ -394,10 +383,7 @@ Status ppma_write(const char *name, QORImage *image) {
   OutputFile file;
   if (file.open(name) != Status::ok) return Status::cannot_open;
   FILE *f = file.stream();
-  std::fprintf(f, "P3\n");
-  std::fprintf(f, "# %s\n", name);
-  std::fprintf(f, "%d %d\n", image->width, image->height);
-  std::fprintf(f, "%d\n", 255);
+  write_ascii_header(f, "P3", name, image);
   // A line ends after every fourth pixel written, after the last pixel of a
   // row and after the last pixel of the image.
   long long count = 0;

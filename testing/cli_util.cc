@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -43,7 +46,8 @@ bool file_exists(const std::string &path) {
 std::string program_path(const std::string &name) { return std::string(QOR_BIN_DIR) + "/" + name; }
 
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
-                      const std::string &cwd, const std::string &argv0, unsigned long memory_limit) {
+                      const std::string &cwd, const std::string &argv0, unsigned long memory_limit,
+                      long kill_after_us) {
   TempDir capture;
   const std::string out_path = capture.file("stdout");
   const std::string err_path = capture.file("stderr");
@@ -73,7 +77,23 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     _exit(127);
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  if (kill_after_us > 0) {
+    // Polls until the child ends or its time is up, then kills it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(kill_after_us);
+    for (;;) {
+      const pid_t done = waitpid(pid, &status, WNOHANG);
+      if (done == pid || (done < 0 && errno != EINTR)) break;
+      if (std::chrono::steady_clock::now() >= deadline) {
+        kill(pid, SIGKILL);
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        break;
+      }
+      usleep(200);
+    }
+  } else {
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
   }
   if (WIFEXITED(status))
     result.status = WEXITSTATUS(status);
@@ -94,10 +114,9 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  std::string cmd = "rm -rf '" + path_ + "'";
-  if (std::system(cmd.c_str()) != 0) {
-    // Leaving a temporary folder behind is harmless; nothing to report.
-  }
+  // Leaving a temporary folder behind is harmless; nothing to report.
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace qortest

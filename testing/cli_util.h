@@ -16,9 +16,12 @@ struct RunResult {
 // Runs `program` (a path) with `args` (argv[1..]) in directory `cwd`.
 // argv[0] is `argv0` when given, else `program`. Standard input is /dev/null.
 // `memory_limit`, when non-zero, caps the child's address space (bytes).
+// `kill_after_us`, when non-zero, sends the child SIGKILL once that many
+// microseconds have passed since it was started (status 137 then, unless it
+// ended before).
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
                       const std::string &cwd, const std::string &argv0 = std::string(),
-                      unsigned long memory_limit = 0);
+                      unsigned long memory_limit = 0, long kill_after_us = 0);
 
 // Path of a built program of this project (build/bin/<name>).
 std::string program_path(const std::string &name);

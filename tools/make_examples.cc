@@ -40,61 +40,39 @@
 #include <vector>
 
 #include "qorimage.h"
+#include "synthetic_scene.h"
 
 namespace {
 
+using synthetic::add;
+using synthetic::Camera;
+using synthetic::cross;
+using synthetic::dot;
+using synthetic::Match;
+using synthetic::normalise;
+using synthetic::Position;
+using synthetic::Projection;
+using synthetic::Random;
+using synthetic::scale;
+using synthetic::sub;
+using synthetic::Vec3;
+
 // ---------------------------------------------------------------------------
-// Random numbers: splitmix64, the whole generator in four lines.
+// Random numbers: the generator of synthetic_scene.h with a fixed seed.
 
 constexpr uint64_t kSeed = 20110211u;
-
-struct Random {
-  uint64_t state;
-};
-
-uint64_t next_u64(Random *r) {
-  r->state += 0x9E3779B97F4A7C15ull;
-  uint64_t z = r->state;
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
-// Uniform in [0, 1) with 53 random bits.
-double uniform(Random *r) { return static_cast<double>(next_u64(r) >> 11) * (1.0 / 9007199254740992.0); }
-
-// Uniform integer in [0, n).
-int uniform_int(Random *r, int n) { return static_cast<int>(uniform(r) * n); }
-
-// Approximately standard normal: the sum of twelve uniforms has mean 6 and
-// variance 1. Only additions, so the value is the same on every machine.
-double gaussian(Random *r) {
-  double s = 0.0;
-  for (int i = 0; i < 12; ++i) s += uniform(r);
-  return s - 6.0;
-}
 
 // A hash of integer lattice coordinates for the procedural textures, in
 // [0, 1): the same mixing as the generator, applied to the coordinates.
 double lattice_hash(int64_t a, int64_t b, uint64_t salt) {
-  Random r{static_cast<uint64_t>(a) * 0x9E3779B1ull ^ static_cast<uint64_t>(b) * 0x85EBCA77C2B2AE63ull ^
-           salt * 0xC2B2AE3D27D4EB4Full};
-  return uniform(&r);
+  Random r(static_cast<uint64_t>(a) * 0x9E3779B1ull ^ static_cast<uint64_t>(b) * 0x85EBCA77C2B2AE63ull ^
+           salt * 0xC2B2AE3D27D4EB4Full);
+  return r.uniform();
 }
 
 // ---------------------------------------------------------------------------
 // Vectors.
 
-struct Vec3 {
-  double x, y, z;
-};
-
-Vec3 add(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec3 sub(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec3 scale(Vec3 a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-double dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec3 cross(Vec3 a, Vec3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-Vec3 normalise(Vec3 a) { return scale(a, 1.0 / std::sqrt(dot(a, a))); }
 double component(Vec3 a, int axis) { return axis == 0 ? a.x : axis == 1 ? a.y : a.z; }
 
 // ---------------------------------------------------------------------------
@@ -104,60 +82,9 @@ double component(Vec3 a, int axis) { return axis == 0 ? a.x : axis == 1 ? a.y : 
 constexpr int kWidth = 480;
 constexpr int kHeight = 360;
 
-struct Camera {
-  Vec3 centre;
-  Vec3 right, down, forward;  // rows of the rotation
-  double focal;               // pixels
-  double cx, cy;              // principal point
-};
-
 // A camera at `centre` looking at `target`, its horizon level.
 Camera look_at(Vec3 centre, Vec3 target, double focal) {
-  Camera c;
-  c.centre = centre;
-  c.forward = normalise(sub(target, centre));
-  c.right = normalise(cross({0.0, 1.0, 0.0}, c.forward));
-  c.down = cross(c.right, c.forward);
-  c.focal = focal;
-  c.cx = 0.5 * (kWidth - 1);
-  c.cy = 0.5 * (kHeight - 1);
-  return c;
-}
-
-struct Projection {
-  double x, y;
-  double depth;  // along the viewing direction
-};
-
-Projection project(const Camera &c, Vec3 p) {
-  Vec3 d = sub(p, c.centre);
-  double xc = dot(c.right, d), yc = dot(c.down, d), zc = dot(c.forward, d);
-  return {c.focal * xc / zc + c.cx, c.focal * yc / zc + c.cy, zc};
-}
-
-// Direction (not of unit length) of the ray through image position (x, y).
-Vec3 ray_direction(const Camera &c, double x, double y) {
-  Vec3 d = c.forward;
-  d = add(d, scale(c.right, (x - c.cx) / c.focal));
-  d = add(d, scale(c.down, (y - c.cy) / c.focal));
-  return d;
-}
-
-// The 3 x 4 matrix P = K [R | -R C] of the camera, row by row.
-void camera_matrix(const Camera &c, double p[3][4]) {
-  const Vec3 rows[3] = {c.right, c.down, c.forward};
-  double r[3][4];
-  for (int i = 0; i < 3; ++i) {
-    r[i][0] = rows[i].x;
-    r[i][1] = rows[i].y;
-    r[i][2] = rows[i].z;
-    r[i][3] = -dot(rows[i], c.centre);
-  }
-  for (int j = 0; j < 4; ++j) {
-    p[0][j] = c.focal * r[0][j] + c.cx * r[2][j];
-    p[1][j] = c.focal * r[1][j] + c.cy * r[2][j];
-    p[2][j] = r[2][j];
-  }
+  return synthetic::look_at(centre, target, focal, kWidth, kHeight);
 }
 
 // ---------------------------------------------------------------------------
@@ -399,100 +326,39 @@ bool render_view(const Camera &c, const std::string &name) {
 // ---------------------------------------------------------------------------
 // Correspondences.
 
-struct Position {
-  double x, y;
-};
-
 // Points closer than this to the image border are not used.
 constexpr double kMargin = 4.0;
 // Standard deviation of the position noise, pixels.
 constexpr double kNoise = 0.30;
 
-// The projection of `p` into camera `c` when the camera sees it: in front of
-// the camera, inside the image, and nothing in between.
-bool sees(const Camera &c, Vec3 p, Position *at) {
-  Projection q = project(c, p);
-  if (!(q.depth > 0.0)) return false;
-  if (q.x < kMargin || q.x > kWidth - 1 - kMargin || q.y < kMargin || q.y > kHeight - 1 - kMargin)
-    return false;
-  // The point lies at ray parameter 1 from the camera centre.
-  Hit h = trace(c.centre, sub(p, c.centre));
-  if (h.t < 1.0 - 1e-7) return false;
-  *at = {q.x, q.y};
-  return true;
-}
-
-// A scene point that camera `c` sees through a random pixel position.
-bool random_scene_point(const Camera &c, Random *r, Vec3 *p) {
-  Vec3 d = ray_direction(c, uniform(r) * (kWidth - 1), uniform(r) * (kHeight - 1));
-  Hit h = trace(c.centre, d);
-  if (h.t == kNoHit) return false;
-  *p = add(c.centre, scale(d, h.t));
-  return true;
-}
-
-Position observe(Position p, Random *r) { return {p.x + kNoise * gaussian(r), p.y + kNoise * gaussian(r)}; }
-
-Position random_position(Random *r) {
-  return {kMargin + uniform(r) * (kWidth - 1 - 2 * kMargin), kMargin + uniform(r) * (kHeight - 1 - 2 * kMargin)};
-}
-
-// A wrong position for view `view` of a match, of one of the kinds a feature
-// matcher produces: anywhere in the image, the position of another feature
-// the camera sees, or a near miss a few to a few tens of pixels away.
-Position wrong_position(const std::vector<Camera> &cameras, int view, Position right, Random *r) {
-  double kind = uniform(r);
-  if (kind < 0.4) return random_position(r);
-  if (kind < 0.7) {
-    for (;;) {
-      Vec3 p;
-      Position at;
-      if (random_scene_point(cameras[static_cast<size_t>(view)], r, &p) &&
-          sees(cameras[static_cast<size_t>(view)], p, &at))
-        return observe(at, r);
-    }
+// The ray-cast scene: a point is seen by a camera when it is in front of the
+// camera, inside the image and nothing lies in between.
+class RayCastScene : public synthetic::Scene {
+ public:
+  bool random_point(const Camera &c, Random *r, Vec3 *p) const override {
+    // A scene point that camera `c` sees through a random pixel position.
+    Vec3 d = ray_direction(c, r->uniform() * (kWidth - 1), r->uniform() * (kHeight - 1));
+    Hit h = trace(c.centre, d);
+    if (h.t == kNoHit) return false;
+    *p = add(c.centre, scale(d, h.t));
+    return true;
   }
-  for (;;) {
-    double dx = 2.0 * uniform(r) - 1.0, dy = 2.0 * uniform(r) - 1.0;
-    double n = std::sqrt(dx * dx + dy * dy);
-    if (n > 1.0 || n < 0.1) continue;
-    double radius = 6.0 + 24.0 * uniform(r);
-    Position p{right.x + dx / n * radius, right.y + dy / n * radius};
-    if (p.x >= kMargin && p.x <= kWidth - 1 - kMargin && p.y >= kMargin && p.y <= kHeight - 1 - kMargin)
-      return p;
-  }
-}
 
-using Match = std::vector<Position>;  // one position per view
+  bool sees(const Camera &c, Vec3 p, Position *at) const override {
+    Projection q = project(c, p);
+    if (!(q.depth > 0.0)) return false;
+    if (q.x < kMargin || q.x > kWidth - 1 - kMargin || q.y < kMargin || q.y > kHeight - 1 - kMargin)
+      return false;
+    // The point lies at ray parameter 1 from the camera centre.
+    Hit h = trace(c.centre, sub(p, c.centre));
+    if (h.t < 1.0 - 1e-7) return false;
+    *at = {q.x, q.y};
+    return true;
+  }
+};
 
-// `inliers` true matches of points seen by every camera, found through
-// random pixels of the first camera, and `outliers` wrong ones in which one
-// view's position is wrong, in random order.
-std::vector<Match> make_matches(const std::vector<Camera> &cameras, int inliers, int outliers, Random *r) {
-  std::vector<Match> matches;
-  while (static_cast<int>(matches.size()) < inliers + outliers) {
-    Vec3 p;
-    if (!random_scene_point(cameras[0], r, &p)) continue;
-    Match m;
-    for (const Camera &c : cameras) {
-      Position at;
-      if (!sees(c, p, &at)) break;
-      m.push_back(observe(at, r));
-    }
-    if (m.size() != cameras.size()) continue;
-    if (static_cast<int>(matches.size()) >= inliers) {
-      int view = uniform_int(r, static_cast<int>(cameras.size()));
-      m[static_cast<size_t>(view)] = wrong_position(cameras, view, m[static_cast<size_t>(view)], r);
-    }
-    matches.push_back(m);
-  }
-  // Fisher-Yates shuffle, so that the wrong matches are spread through the file.
-  for (size_t i = matches.size() - 1; i > 0; --i) {
-    size_t j = static_cast<size_t>(uniform_int(r, static_cast<int>(i + 1)));
-    std::swap(matches[i], matches[j]);
-  }
-  return matches;
-}
+const RayCastScene kScene;
+const synthetic::MatchSettings kMatchSettings = {kMargin, kNoise};
 
 // ---------------------------------------------------------------------------
 // Output.
@@ -507,19 +373,6 @@ bool write_text(const std::string &name, const std::string &text) {
   ok = std::fclose(f) == 0 && ok;
   if (!ok) std::fprintf(stderr, "make_examples: can't write %s\n", name.c_str());
   return ok;
-}
-
-void append_position(std::string *text, Position p, bool last) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, last ? "%.2f %.2f\n" : "%.2f %.2f ", p.x, p.y);
-  *text += buffer;
-}
-
-std::string match_lines(const std::vector<Match> &matches) {
-  std::string text;
-  for (const Match &m : matches)
-    for (size_t v = 0; v < m.size(); ++v) append_position(&text, m[v], v + 1 == m.size());
-  return text;
 }
 
 bool make_folder(const std::string &name) {
@@ -563,12 +416,12 @@ bool write_sequence(const std::string &folder, Random *r) {
   for (size_t k = 0; k < views; ++k) {
     for (int n = 0; n < 50;) {
       Vec3 p;
-      if (!random_scene_point(cameras[k], r, &p)) continue;
+      if (!kScene.random_point(cameras[k], r, &p)) continue;
       PoolPoint q;
       for (size_t v = 0; v < views; ++v) {
         Position at;
-        q.seen[v] = sees(cameras[v], p, &at);
-        q.at[v] = q.seen[v] ? observe(at, r) : Position{0.0, 0.0};
+        q.seen[v] = kScene.sees(cameras[v], p, &at);
+        q.at[v] = q.seen[v] ? observe(at, kMatchSettings, r) : Position{0.0, 0.0};
       }
       pool.push_back(q);
       ++n;
@@ -584,10 +437,11 @@ bool write_sequence(const std::string &folder, Random *r) {
     const size_t wrong = true_lines / 12;
     std::vector<Camera> three(cameras.begin() + static_cast<long>(first), cameras.begin() + static_cast<long>(first) + 3);
     for (size_t w = 0; w < wrong; ++w) {
-      Match m = lines[static_cast<size_t>(uniform_int(r, static_cast<int>(true_lines)))];
-      int view = uniform_int(r, 3);
-      m[static_cast<size_t>(view)] = wrong_position(three, view, m[static_cast<size_t>(view)], r);
-      size_t at = static_cast<size_t>(uniform_int(r, static_cast<int>(lines.size() + 1)));
+      Match m = lines[static_cast<size_t>(r->uniform_int(static_cast<int>(true_lines)))];
+      int view = r->uniform_int(3);
+      m[static_cast<size_t>(view)] =
+          wrong_position(kScene, three, view, m[static_cast<size_t>(view)], kMatchSettings, r);
+      size_t at = static_cast<size_t>(r->uniform_int(static_cast<int>(lines.size() + 1)));
       lines.insert(lines.begin() + static_cast<long>(at), m);
     }
     char name[128];
@@ -666,7 +520,7 @@ int main(int argc, char **argv) {
   const std::string scene = out + "/scene", sequence = out + "/sequence";
   if (!make_folder(out) || !make_folder(scene) || !make_folder(sequence)) return 1;
 
-  Random r{kSeed};
+  Random r(kSeed);
   std::printf("make_examples: random seed %llu\n", static_cast<unsigned long long>(kSeed));
 
   const std::vector<Camera> cameras = scene_cameras();
@@ -682,14 +536,14 @@ int main(int argc, char **argv) {
   std::printf("wrote %s/cameras.txt: the 3 x 4 camera matrices of views 1, 2, 3\n", scene.c_str());
 
   const int triplet_inliers = 220, triplet_outliers = 80;
-  std::vector<Match> triplets = make_matches(cameras, triplet_inliers, triplet_outliers, &r);
+  std::vector<Match> triplets = make_matches(kScene, cameras, triplet_inliers, triplet_outliers, kMatchSettings, &r);
   if (!write_text(scene + "/triplets.txt", match_lines(triplets))) return 1;
   std::printf("wrote %s/triplets.txt: %d triplets (%d true, %d wrong), noise %.2f pixels\n", scene.c_str(),
               triplet_inliers + triplet_outliers, triplet_inliers, triplet_outliers, kNoise);
 
   const int pair_inliers = 200, pair_outliers = 60;
   std::vector<Camera> first_two(cameras.begin(), cameras.begin() + 2);
-  std::vector<Match> pairs = make_matches(first_two, pair_inliers, pair_outliers, &r);
+  std::vector<Match> pairs = make_matches(kScene, first_two, pair_inliers, pair_outliers, kMatchSettings, &r);
   if (!write_text(scene + "/pairs.txt", match_lines(pairs))) return 1;
   std::printf("wrote %s/pairs.txt: %d pairs of views 1 and 2 (%d true, %d wrong)\n", scene.c_str(),
               pair_inliers + pair_outliers, pair_inliers, pair_outliers);

@@ -14,12 +14,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "estimator.h"
 #include "matchio.h"
+#include "synthetic_scene.h"
 #include "tensor_file.h"
 #include "transfer.h"
 
@@ -27,27 +27,14 @@ namespace {
 
 constexpr int kSamples = 1000;  // ostrel's default; the run computes 1001 tensors
 
-void camera(double f, double angle, double tx, double ty, double m[3][4]) {
-  const double c = std::cos(angle), s = std::sin(angle);
-  const double r[3][3] = {{c, 0, s}, {0, 1, 0}, {-s, 0, c}};
-  const double k[3][3] = {{f, 0, 320}, {0, f, 240}, {0, 0, 1}};
-  const double t[3] = {tx, ty, 0.2};
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      m[i][j] = 0;
-      for (int q = 0; q < 3; ++q) m[i][j] += k[i][q] * r[q][j];
-    }
-    m[i][3] = 0;
-    for (int q = 0; q < 3; ++q) m[i][3] += k[i][q] * t[q];
-  }
+// Three views of the box of points [-3, 3] x [-2, 2] x [5, 10], 640 x 480.
+std::vector<synthetic::Camera> bench_cameras() {
+  return {synthetic::look_at({-1.4, -0.3, -0.2}, {0.6, 0.0, 7.5}, 800, 640, 480),
+          synthetic::look_at({0.2, 0.4, -0.2}, {0.0, 0.2, 7.5}, 820, 640, 480),
+          synthetic::look_at({1.8, -0.5, -0.2}, {-0.8, 0.0, 7.5}, 790, 640, 480)};
 }
 
-void project(const double m[3][4], const double x[3], double *u, double *v) {
-  double h[3];
-  for (int i = 0; i < 3; ++i) h[i] = m[i][0] * x[0] + m[i][1] * x[1] + m[i][2] * x[2] + m[i][3];
-  *u = h[0] / h[2];
-  *v = h[1] / h[2];
-}
+const synthetic::PointCloud kCloud({-3.0, -2.0, 5.0}, {3.0, 2.0, 10.0}, 0.0);
 
 // A triplet file of `lines` lines; a share `inliers` of them are scene points
 // seen by three cameras with 0.2-pixel noise, the rest random positions in a
@@ -55,28 +42,26 @@ void project(const double m[3][4], const double x[3], double *u, double *v) {
 std::string make_file(int lines, double inliers, const char *tag) {
   std::string name = std::string("/tmp/estimator_bench_") + tag + "_" + std::to_string(lines) +
                      "_" + std::to_string(getpid()) + ".txt";
+  const std::vector<synthetic::Camera> cameras = bench_cameras();
+  synthetic::MatchSettings settings;
+  settings.margin = 0.0;
+  settings.noise = 0.2;
+  synthetic::Random r(777);
+  std::vector<synthetic::Match> matches;
+  synthetic::Match m;
+  while (static_cast<int>(matches.size()) < lines) {
+    if (r.uniform() < inliers) {
+      while (!synthetic::true_match(kCloud, cameras, settings, &r, &m)) {
+      }
+      matches.push_back(m);
+    } else {
+      matches.push_back(synthetic::random_match(cameras, settings, &r));
+    }
+  }
+  const std::string text = synthetic::match_lines(matches, 6);
   FILE *f = std::fopen(name.c_str(), "w");
   if (!f) std::abort();
-  std::mt19937_64 gen(777);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::normal_distribution<double> noise(0.0, 0.2);
-  double first[3][4], middle[3][4], last[3][4];
-  camera(800, -0.15, 1.5, 0.3, first);
-  camera(820, 0.02, -0.2, -0.4, middle);
-  camera(790, 0.18, -1.8, 0.5, last);
-  for (int n = 0; n < lines; ++n) {
-    double p[6];
-    if (unit(gen) < inliers) {
-      const double x[3] = {-3 + 6 * unit(gen), -2 + 4 * unit(gen), 5 + 5 * unit(gen)};
-      project(first, x, &p[0], &p[1]);
-      project(middle, x, &p[2], &p[3]);
-      project(last, x, &p[4], &p[5]);
-      for (double &v : p) v += noise(gen);
-    } else {
-      for (int k = 0; k < 6; k += 2) p[k] = 640 * unit(gen), p[k + 1] = 480 * unit(gen);
-    }
-    std::fprintf(f, "%f %f %f %f %f %f\n", p[0], p[1], p[2], p[3], p[4], p[5]);
-  }
+  std::fwrite(text.data(), 1, text.size(), f);
   std::fclose(f);
   return name;
 }
@@ -213,38 +198,33 @@ BENCHMARK(BM_ScoringPruned)->Unit(benchmark::kMicrosecond);
 // triplets give, as in the pure-noise run, are badly scaled and need more,
 // so both are measured: the second is what a pure-noise sample pays per match.
 void BM_TransferPoint(benchmark::State &state, bool noise_tensors) {
-  std::mt19937_64 gen(5);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  double first[3][4], middle[3][4], last[3][4];
-  camera(800, -0.15, 1.5, 0.3, first);
-  camera(820, 0.02, -0.2, -0.4, middle);
-  camera(790, 0.18, -1.8, 0.5, last);
-  std::vector<MatchRecord> triplets(64);
-  for (MatchRecord &r : triplets) {
-    const double x[3] = {-3 + 6 * unit(gen), -2 + 4 * unit(gen), 5 + 5 * unit(gen)};
-    project(first, x, &r.first.x, &r.first.y);
-    project(middle, x, &r.middle.x, &r.middle.y);
-    project(last, x, &r.last.x, &r.last.y);
-  }
+  synthetic::Random rnd(5);
+  const std::vector<synthetic::Camera> cameras = bench_cameras();
+  synthetic::MatchSettings exact;
+  exact.margin = 0.0;
+  exact.noise = 0.0;
+  std::vector<MatchRecord> triplets;
+  synthetic::Match m;
+  while (triplets.size() < 64)
+    if (synthetic::true_match(kCloud, cameras, exact, &rnd, &m))
+      triplets.push_back(synthetic::triplet_records({m})[0]);
   std::vector<TrifocalTensor> tensors;
   for (int attempt = 0; tensors.size() < 64; ++attempt) {
     TrifocalTensor t{};
     if (noise_tensors)
-      for (int k = 0; k < 6; ++k) {
-        MatchRecord &r = triplets[k];
-        r.first.x = 640 * unit(gen), r.first.y = 480 * unit(gen);
-        r.middle.x = 640 * unit(gen), r.middle.y = 480 * unit(gen);
-        r.last.x = 640 * unit(gen), r.last.y = 480 * unit(gen);
-      }
+      for (int k = 0; k < 6; ++k)
+        triplets[k] = synthetic::triplet_records({synthetic::random_match(cameras, exact, &rnd)})[0];
     // Scene tensors from consecutive windows of six triplets.
     const int start = noise_tensors ? 0 : attempt % 58;
     if (compute_tensor(TensorMethod::six_point, triplets.data() + start, 6, &t)) tensors.push_back(t);
     if (attempt > 100000) std::abort();  // no usable sample: a fault of the setup
   }
   // Random positions, as in the pure-noise file.
-  for (MatchRecord &r : triplets)
-    r.first.x = 640 * unit(gen), r.first.y = 480 * unit(gen), r.middle.x = 640 * unit(gen),
-    r.middle.y = 480 * unit(gen);
+  for (MatchRecord &r : triplets) {
+    const MatchRecord noise = synthetic::triplet_records({synthetic::random_match(cameras, exact, &rnd)})[0];
+    r.first = noise.first;
+    r.middle = noise.middle;
+  }
   size_t n = 0;
   for (auto _ : state) {
     const MatchRecord &r = triplets[n & 63];

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "image_check.h"
 #include "qorimage.h"
 
 #ifndef QOR_FUZZ_SUFFIX
@@ -26,21 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::write_scratch(g_path, data, size);
   ImageMessages messages;
   QORImage *image = image_read(g_path.c_str(), &messages);
-  // A fatal fault gives its message and no image.
-  if (messages.fatal_status != 0 && (image || messages.err.empty())) std::abort();
-  if (image) {
-    if (image->width < 0 || image->height < 0) std::abort();
-    const bool gray = image->type == QOR_GRAY && image->bytes_per_pixel == 1 && image->bits_per_pixel == 8;
-    const bool rgb = image->type == QOR_RGB && image->bytes_per_pixel == 3 && image->bits_per_pixel == 24;
-    if (!gray && !rgb) std::abort();
-    // Touch the first and last byte of the block, so that a block smaller
-    // than the image claims is caught by the address checks.
-    const size_t bytes = static_cast<size_t>(image->width) * image->height * image->bytes_per_pixel;
-    if (bytes > 0) {
-      volatile unsigned char sink = image->pixels[0] ^ image->pixels[bytes - 1];
-      (void)sink;
-    }
-    image_free(image);
-  }
+  fuzz::check_image(image, messages);
+  image_free(image);
   return 0;
 }
