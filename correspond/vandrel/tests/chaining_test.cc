@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "console_report.h"
 #include "options.h"
 
 namespace {
@@ -23,8 +24,9 @@ TripletBuffer make_buffer(std::vector<Triplet> triplets) {
 // Runs one step and returns what it printed.
 std::string step(ChainTable *table, long long s, std::vector<Triplet> triplets) {
   TripletBuffer b = make_buffer(std::move(triplets));
+  ConsolePrinter printer;
   CaptureStdout();
-  chain_triplets(s, b, table);
+  chain_and_print(s, b, table, &printer);
   return GetCapturedStdout();
 }
 
