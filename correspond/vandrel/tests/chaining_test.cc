@@ -282,3 +282,31 @@ TEST(VandrelChainLengthHistogram, CountsPerLengthInIncreasingOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// Records the extensions the chaining reports.
+struct Extensions : ChainingEvents {
+  std::vector<std::vector<long long>> seen;  // index, chain, new length
+  void chain_extended(const Triplet &t, size_t index, int chain, size_t new_length) override {
+    seen.push_back({static_cast<long long>(t.first.x), static_cast<long long>(index), chain,
+                    static_cast<long long>(new_length)});
+  }
+};
+
+TEST(VandrelChainTriplets, ReportsExtensionsThroughItsEventsAndPrintsNothing) {
+  ChainTable table;
+  Extensions events;
+  TripletBuffer b = make_buffer({{{0, 0}, {10, 0}, {20, 0}}, {{0, 50}, {10, 50}, {20, 50}}});
+  CaptureStdout();
+  chain_triplets(1, b, &table, &events);
+  b = make_buffer({{{5, 5}, {9, 9}, {1, 1}}, {{10, 50}, {20, 50}, {30, 50}}});
+  chain_triplets(2, b, &table, &events);
+  chain_triplets(3, make_buffer({{{20, 50}, {30, 50}, {40, 50}}}), &table, nullptr);
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(events.seen, (std::vector<std::vector<long long>>{{10, 1, 1, 4}}));
+  EXPECT_EQ(table.chains[1].points.size(), 5u);
+  EXPECT_EQ(chain_length_counts(table), (std::vector<long>{0, 0, 0, 2, 0, 1}));
+}
+
+}  // namespace
