@@ -3,10 +3,14 @@
 // Run each size in a process of its own so that the peak resident size is
 // that size's alone, e.g.
 //   pelmix_bench --benchmark_filter='Filter/50000'
+// and the threads side by side with
+//   pelmix_bench --benchmark_filter=FilterThreads
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "disparity_gradient.h"
@@ -40,13 +44,14 @@ double peak_rss_mb() {
   return static_cast<double>(ru.ru_maxrss) / 1024.0;  // kilobytes on Linux
 }
 
-void run_filter(benchmark::State &state, size_t budget, bool outliers) {
+void run_filter(benchmark::State &state, size_t budget, bool outliers, int threads = 1) {
   const int n = static_cast<int>(state.range(0));
   const std::vector<MatchRecord> m = make_matches(n, outliers);
   FilterReport report;
   int passes = 0;
   for (auto _ : state) {
-    if (filter_by_disparity_gradient(m.data(), n, 3.5, &report, nullptr, budget) != Status::ok)
+    if (filter_by_disparity_gradient(m.data(), n, 3.5, &report, nullptr, budget, threads) !=
+        Status::ok)
       state.SkipWithError("out of memory");
     benchmark::ClobberMemory();
     passes = report.passes;
@@ -68,6 +73,15 @@ void run_filter(benchmark::State &state, size_t budget, bool outliers) {
 void BM_Filter(benchmark::State &state) { run_filter(state, kGradientStoreBudget, true); }
 // Gradients evaluated again in every pass.
 void BM_FilterRecomputed(benchmark::State &state) { run_filter(state, 0, true); }
+// The filter on 1, 2 and every core (range 1; 0 is every core), timed by
+// the clock on the wall. Compare real_time of the rows: the parallel
+// efficiency is time(1) / (threads x time(threads)).
+void BM_FilterThreads(benchmark::State &state) {
+  int threads = static_cast<int>(state.range(1));
+  if (threads == 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  state.counters["threads"] = threads;
+  run_filter(state, kGradientStoreBudget, true, threads);
+}
 // Without outliers: a single pass, so ns_per_pair_pass is exact.
 void BM_FilterOnePass(benchmark::State &state) { run_filter(state, 0, false); }
 
@@ -94,6 +108,11 @@ void BM_PlainPairLoop(benchmark::State &state) {
 
 BENCHMARK(BM_Filter)->Arg(2000)->Arg(20000)->Arg(50000)->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+BENCHMARK(BM_FilterThreads)
+    ->ArgsProduct({{5000, 20000}, {1, 2, 0}})
+    ->ArgNames({"matches", "threads"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FilterRecomputed)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FilterOnePass)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainPairLoop)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
