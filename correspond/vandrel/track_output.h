@@ -9,7 +9,7 @@
 #include "chaining_events.h"
 #include "status.h"
 
-struct TrackSettings;
+#include "track_settings.h"
 
 // The largest number of divided output files; their names end in "-a" to "-z".
 constexpr int kMaxDividedFiles = 26;

@@ -9,7 +9,7 @@
 #include "chaining_events.h"
 #include "status.h"
 
-struct TrackSettings;
+#include "track_settings.h"
 
 // An image position in pixels.
 struct ImagePoint {
