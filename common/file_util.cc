@@ -59,6 +59,9 @@ Status OutputFile::open(const std::string &path) {
   discard();
   path_ = path;
   temporary_.clear();
+  // An empty name names no file (fopen refuses it); a temporary file beside
+  // it could be made but never renamed into place.
+  if (path.empty()) return Status::cannot_open;
   struct stat st;
   const bool exists = lstat(path.c_str(), &st) == 0;
   if (!exists || S_ISREG(st.st_mode)) {

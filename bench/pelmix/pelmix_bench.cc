@@ -3,17 +3,14 @@
 // Run each size in a process of its own so that the peak resident size is
 // that size's alone, e.g.
 //   pelmix_bench --benchmark_filter='Filter/50000'
-// The filter prints its progress on standard output; the benchmark sends
-// its progress lines to a scratch file (counted to give the number of passes)
-// and its report to standard error.
+// and the threads side by side with
+//   pelmix_bench --benchmark_filter=FilterThreads
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
-#include <iostream>
+#include <algorithm>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "disparity_gradient.h"
@@ -47,36 +44,17 @@ double peak_rss_mb() {
   return static_cast<double>(ru.ru_maxrss) / 1024.0;  // kilobytes on Linux
 }
 
-char g_progress[] = "/tmp/pelmix_bench_XXXXXX";  // standard output of the filter
-
-void clear_progress() {
-  fflush(stdout);
-  if (ftruncate(1, 0) != 0 || lseek(1, 0, SEEK_SET) != 0) perror("progress file");
-}
-
-int count_passes() {
-  fflush(stdout);
-  FILE *f = fopen(g_progress, "r");
-  if (!f) return 0;
-  int passes = 0;
-  char line[256];
-  while (fgets(line, sizeof line, f))
-    if (strncmp(line, "Disparity gradient iteration", 28) == 0) ++passes;
-  fclose(f);
-  return passes;
-}
-
-void run_filter(benchmark::State &state, size_t budget, bool outliers) {
+void run_filter(benchmark::State &state, size_t budget, bool outliers, int threads = 1) {
   const int n = static_cast<int>(state.range(0));
   const std::vector<MatchRecord> m = make_matches(n, outliers);
-  std::vector<double> scores(n + 1);
-  double median = 0.0;
+  FilterReport report;
   int passes = 0;
   for (auto _ : state) {
-    clear_progress();
-    filter_by_disparity_gradient_budget(m.data(), scores.data(), n, &median, 3.5, budget);
+    if (filter_by_disparity_gradient(m.data(), n, 3.5, &report, nullptr, budget, threads) !=
+        Status::ok)
+      state.SkipWithError("out of memory");
     benchmark::ClobberMemory();
-    passes = count_passes();
+    passes = report.passes;
   }
   // Pairs of the first pass; later passes cover fewer, so with several
   // passes ns_per_pair_pass understates the cost per pair actually scored
@@ -95,6 +73,15 @@ void run_filter(benchmark::State &state, size_t budget, bool outliers) {
 void BM_Filter(benchmark::State &state) { run_filter(state, kGradientStoreBudget, true); }
 // Gradients evaluated again in every pass.
 void BM_FilterRecomputed(benchmark::State &state) { run_filter(state, 0, true); }
+// The filter on 1, 2 and every core (range 1; 0 is every core), timed by
+// the clock on the wall. Compare real_time of the rows: the parallel
+// efficiency is time(1) / (threads x time(threads)).
+void BM_FilterThreads(benchmark::State &state) {
+  int threads = static_cast<int>(state.range(1));
+  if (threads == 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  state.counters["threads"] = threads;
+  run_filter(state, kGradientStoreBudget, true, threads);
+}
 // Without outliers: a single pass, so ns_per_pair_pass is exact.
 void BM_FilterOnePass(benchmark::State &state) { run_filter(state, 0, false); }
 
@@ -121,26 +108,15 @@ void BM_PlainPairLoop(benchmark::State &state) {
 
 BENCHMARK(BM_Filter)->Arg(2000)->Arg(20000)->Arg(50000)->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+BENCHMARK(BM_FilterThreads)
+    ->ArgsProduct({{5000, 20000}, {1, 2, 0}})
+    ->ArgNames({"matches", "threads"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FilterRecomputed)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FilterOnePass)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainPairLoop)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  // The filter's progress lines go to a scratch file, the report to stderr.
-  const int fd = mkstemp(g_progress);
-  if (fd < 0) return 1;
-  fflush(stdout);
-  dup2(fd, 1);
-  close(fd);
-  benchmark::ConsoleReporter reporter;
-  reporter.SetOutputStream(&std::cerr);
-  reporter.SetErrorStream(&std::cerr);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  unlink(g_progress);
-  return 0;
-}
+BENCHMARK_MAIN();

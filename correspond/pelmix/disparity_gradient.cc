@@ -3,8 +3,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -107,67 +114,229 @@ inline __m128d gradient_pair(__m128d adx, __m128d ady, __m128d amx, __m128d amy,
 }
 #endif
 
-// One pass over the pairs a < b of the active matches with every gradient
-// evaluated. Each gradient is added to the scores of both matches; the
-// score of match a thus receives its terms for b < a from the earlier rows
-// and those for b > a from its own row, in increasing b overall, which is
-// the order of a sum over all other active matches. The gradient of a pair
-// is G[b][a] = disparity_gradient (b, a), the later match first, so every
-// difference is a's value minus b's. Only NaN coordinates can tell the
-// operand order apart (of two NaN operands the first comes out), and then it
-// keeps each gradient bit for bit equal to disparity_gradient (b, a). When
-// `store` is set (first pass, all matches active) the gradients are kept in
-// the triangle.
-void score_pairs_evaluated(FilterWork &w, bool store) {
-  const int c = w.count;
-  const double *dx = w.dx.data, *dy = w.dy.data, *mx = w.mx.data, *my = w.my.data;
-  double *acc = w.acc.data;
-  for (int a = 0; a < c; ++a) {
-    const double adx = dx[a], ady = dy[a], amx = mx[a], amy = my[a];
-    // Row of the triangle for match a (only used when storing; in the
-    // first pass a is also the match number). Element b sits at b - a - 1.
-    double *row = store ? w.tri.data + w.row_start(static_cast<size_t>(a)) : nullptr;
-    double s = acc[a];
-    int b = a + 1;
-#ifdef __SSE2__
-    const __m128d vdx = _mm_set1_pd(adx), vdy = _mm_set1_pd(ady);
-    const __m128d vmx = _mm_set1_pd(amx), vmy = _mm_set1_pd(amy);
-    for (; b + 1 < c; b += 2) {
-      const __m128d g = gradient_pair(vdx, vdy, vmx, vmy, dx, dy, mx, my, b);
-      if (store) _mm_storeu_pd(row + (b - a - 1), g);
-      _mm_storeu_pd(acc + b, _mm_add_pd(_mm_loadu_pd(acc + b), g));
-      // Score of a: the lower lane (match b) first, then b + 1.
-      s += _mm_cvtsd_f64(g);
-      s += _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
-    }
-#endif
-    for (; b < c; ++b) {
-      const double g = gradient(dx[b], dy[b], mx[b], my[b], adx, ady, amx, amy);
-      if (store) row[b - a - 1] = g;
-      s += g;
-      acc[b] += g;
-    }
-    acc[a] = s;
-  }
-}
+// Where the gradients of a pass come from.
+enum class PairSource {
+  evaluated,         // evaluated for every pair
+  evaluated_stored,  // evaluated and kept in the triangle (first pass, all active)
+  stored,            // read from the triangle
+};
 
-// The same pass reading the stored gradients of the active pairs.
-void score_pairs_stored(FilterWork &w) {
-  const int c = w.count;
-  const int *order = w.order.data;
+// Row a's terms for the active matches b0 <= b < b1 (a < b0): each gradient
+// is added to the running score s of a, in increasing b, and to acc[b].
+// Returns the new s.
+//
+// The score of match a thus receives its terms for b < a from the earlier
+// rows (through acc[a], in increasing b) and then those of its own row, in
+// increasing b overall, which is the order of a sum over all other active
+// matches. The gradient of a pair is G[b][a] = disparity_gradient (b, a), the
+// later match first, so every difference is a's value minus b's. Only NaN
+// coordinates can tell the operand order apart (of two NaN operands the
+// first comes out), and then it keeps each gradient bit for bit equal to
+// disparity_gradient (b, a).
+template <PairSource kSource>
+inline double row_terms(const FilterWork &w, int a, int b0, int b1, double s) {
   double *acc = w.acc.data;
-  for (int a = 0; a < c; ++a) {
+  if (kSource == PairSource::stored) {
+    const int *order = w.order.data;
     const size_t j = static_cast<size_t>(order[a]);
     const double *row = w.tri.data + w.row_start(j);
-    double s = acc[a];
-    for (int b = a + 1; b < c; ++b) {
+    for (int b = b0; b < b1; ++b) {
       const double g = row[static_cast<size_t>(order[b]) - j - 1];
       s += g;
       acc[b] += g;
     }
-    acc[a] = s;
+    return s;
+  }
+  constexpr bool store = kSource == PairSource::evaluated_stored;
+  const double *dx = w.dx.data, *dy = w.dy.data, *mx = w.mx.data, *my = w.my.data;
+  const double adx = dx[a], ady = dy[a], amx = mx[a], amy = my[a];
+  // Row of the triangle for match a (only used when storing; in the first
+  // pass a is also the match number). Element b sits at b - a - 1.
+  double *row = store ? w.tri.data + w.row_start(static_cast<size_t>(a)) : nullptr;
+  int b = b0;
+#ifdef __SSE2__
+  const __m128d vdx = _mm_set1_pd(adx), vdy = _mm_set1_pd(ady);
+  const __m128d vmx = _mm_set1_pd(amx), vmy = _mm_set1_pd(amy);
+  for (; b + 1 < b1; b += 2) {
+    const __m128d g = gradient_pair(vdx, vdy, vmx, vmy, dx, dy, mx, my, b);
+    if (store) _mm_storeu_pd(row + (b - a - 1), g);
+    _mm_storeu_pd(acc + b, _mm_add_pd(_mm_loadu_pd(acc + b), g));
+    // Score of a: the lower lane (match b) first, then b + 1.
+    s += _mm_cvtsd_f64(g);
+    s += _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
+  }
+#endif
+  for (; b < b1; ++b) {
+    const double g = gradient(dx[b], dy[b], mx[b], my[b], adx, ady, amx, amy);
+    if (store) row[b - a - 1] = g;
+    s += g;
+    acc[b] += g;
+  }
+  return s;
+}
+
+// Rows r0 <= a < r1 against the matches c0 <= b < c1 with b > a: the block
+// (I, J) of the pair triangle. A diagonal block (c0 == r0) holds the pairs
+// inside one range.
+template <PairSource kSource>
+void score_block(const FilterWork &w, int r0, int r1, int c0, int c1) {
+  double *acc = w.acc.data;
+  for (int a = r0; a < r1; ++a) {
+    const int from = c0 > a ? c0 : a + 1;
+    acc[a] = row_terms<kSource>(w, a, from, c1, acc[a]);
   }
 }
+
+void score_block(const FilterWork &w, PairSource source, int r0, int r1, int c0, int c1) {
+  switch (source) {
+    case PairSource::evaluated:
+      score_block<PairSource::evaluated>(w, r0, r1, c0, c1);
+      break;
+    case PairSource::evaluated_stored:
+      score_block<PairSource::evaluated_stored>(w, r0, r1, c0, c1);
+      break;
+    case PairSource::stored:
+      score_block<PairSource::stored>(w, r0, r1, c0, c1);
+      break;
+  }
+}
+
+// Matches per block of the pair triangle in a threaded pass.
+constexpr int kBlock = 256;
+// Below this many active matches a pass runs on the calling thread alone.
+constexpr int kThreadedMinimum = 4 * kBlock;
+
+// One pass on the calling thread, row after row; the progress callback hears
+// of it every kBlock rows.
+void score_pass_serial(const FilterWork &w, PairSource source, FilterProgress *progress,
+                       int pass) {
+  const int c = w.count;
+  for (int r0 = 0; r0 < c; r0 += kBlock) {
+    const int r1 = r0 + kBlock < c ? r0 + kBlock : c;
+    score_block(w, source, r0, r1, r0, c);
+    if (progress) progress->pass_progress(pass, c, static_cast<double>(r1) / c);
+  }
+}
+
+// Threads that share the passes of one filter run.
+//
+// The pair triangle is cut into blocks (I, J), I <= J, of kBlock matches a
+// side. The score of a match in range I needs, in this order, the terms of
+// the blocks (0, I) .. (I - 1, I) (through acc, added row by row), of the
+// diagonal block (I, I), and of (I, I + 1), (I, I + 2), ... (its own row);
+// acc[b] of a match in range J receives the blocks (0, J), (1, J), ... in
+// that order. Block (I, J) therefore waits only for (I, J - 1) and
+// (I - 1, J), and all blocks with the same I + J can run at once: of two
+// such blocks with I < I', J > J' >= I' > I, so they share no range. Walking
+// these anti-diagonals in order, with a barrier
+// after each, every score receives exactly the terms of the serial loop in
+// exactly its order, so every bit (NaN included) is the same for any number
+// of threads. Within an anti-diagonal, block k goes to thread k mod count.
+class PassTeam {
+ public:
+  // Starts up to threads - 1 helpers (the caller is the first member); fewer
+  // when the system refuses more.
+  explicit PassTeam(int threads) {
+    helpers_.reserve(static_cast<size_t>(threads - 1));
+    for (int i = 1; i < threads; ++i) {
+      try {
+        helpers_.emplace_back(&PassTeam::help, this, i);
+      } catch (...) {
+        break;  // no more threads: the others share the work
+      }
+    }
+    members_ = static_cast<int>(helpers_.size()) + 1;
+  }
+  ~PassTeam() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+      ++start_generation_;
+    }
+    start_.notify_all();
+    for (std::thread &t : helpers_) t.join();
+  }
+  PassTeam(const PassTeam &) = delete;
+  PassTeam &operator=(const PassTeam &) = delete;
+
+  int members() const { return members_; }
+
+  void score_pass(const FilterWork &w, PairSource source, FilterProgress *progress, int pass) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      work_ = &w;
+      source_ = source;
+      blocks_ = (w.count + kBlock - 1) / kBlock;
+      ++start_generation_;
+    }
+    start_.notify_all();
+    const int diagonals = 2 * blocks_ - 1;
+    for (int t = 0; t < diagonals; ++t) {
+      score_diagonal(0, t);
+      barrier();
+      if (progress) progress->pass_progress(pass, w.count, static_cast<double>(t + 1) / diagonals);
+    }
+  }
+
+ private:
+  // Blocks (I, t - I) with I <= t - I < blocks_ that belong to `member`.
+  void score_diagonal(int member, int t) const {
+    const int first = t - blocks_ + 1 > 0 ? t - blocks_ + 1 : 0;
+    const int last = t / 2;
+    const int c = work_->count;
+    for (int i = first + member; i <= last; i += members_) {
+      const int j = t - i;
+      const int r0 = i * kBlock, r1 = r0 + kBlock < c ? r0 + kBlock : c;
+      const int c0 = j * kBlock, c1 = c0 + kBlock < c ? c0 + kBlock : c;
+      score_block(*work_, source_, r0, r1, c0, c1);
+    }
+  }
+
+  // Waits until every member has finished the current anti-diagonal.
+  void barrier() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const unsigned long long generation = barrier_generation_;
+    if (++arrived_ == members_) {
+      arrived_ = 0;
+      ++barrier_generation_;
+      lock.unlock();
+      done_.notify_all();
+      return;
+    }
+    done_.wait(lock, [&] { return barrier_generation_ != generation; });
+  }
+
+  void help(int member) {
+    unsigned long long seen = 0;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        start_.wait(lock, [&] { return start_generation_ != seen; });
+        seen = start_generation_;
+        if (quit_) return;
+      }
+      const int diagonals = 2 * blocks_ - 1;
+      for (int t = 0; t < diagonals; ++t) {
+        score_diagonal(member, t);
+        barrier();
+      }
+    }
+  }
+
+  std::vector<std::thread> helpers_;
+  int members_ = 1;
+  std::mutex mutex_;
+  std::condition_variable start_, done_;
+  unsigned long long start_generation_ = 0;
+  bool quit_ = false;
+  // The pass in progress (set under the mutex before the start signal).
+  const FilterWork *work_ = nullptr;
+  PairSource source_ = PairSource::evaluated;
+  int blocks_ = 0;
+  // The barrier: members arrived at the current one, and how many have opened.
+  int arrived_ = 0;
+  unsigned long long barrier_generation_ = 0;
+};
 
 }  // namespace
 
@@ -183,7 +352,7 @@ double disparity_gradient(const MatchRecord &j, const MatchRecord &k) {
 
 Status filter_by_disparity_gradient(const MatchRecord *matches, int n, double scale,
                                     FilterReport *report, FilterProgress *progress,
-                                    size_t store_budget) {
+                                    size_t store_budget, int threads) {
   report->passes = 0;
   report->pass_medians.clear();
   report->keep.clear();
@@ -227,6 +396,19 @@ Status filter_by_disparity_gradient(const MatchRecord *matches, int n, double sc
   }
   w.count = n;
 
+  // Helper threads, when asked for and when the input is large enough for
+  // them to pay.
+  std::unique_ptr<PassTeam> team;
+  if (threads > 1 && n >= kThreadedMinimum) {
+    const int blocks = (n + kBlock - 1) / kBlock;
+    try {
+      team.reset(new PassTeam(std::min({threads, blocks, kMaxThreads})));
+    } catch (const std::exception &) {
+      team.reset();  // the passes run on this thread alone, with the same results
+    }
+    if (team && team->members() < 2) team.reset();
+  }
+
   double median = 0.0;
   bool first_pass = true;
   for (;;) {
@@ -236,10 +418,13 @@ Status filter_by_disparity_gradient(const MatchRecord *matches, int n, double sc
     // Scores of this pass; removed matches score 0 until the end.
     for (int j = 0; j < n; ++j) scores[j] = 0.0;
     for (int a = 0; a < w.count; ++a) w.acc.data[a] = 0.0;
-    if (w.tri.data && !first_pass)
-      score_pairs_stored(w);
+    const PairSource source = !w.tri.data ? PairSource::evaluated
+                              : first_pass ? PairSource::evaluated_stored
+                                           : PairSource::stored;
+    if (team && w.count >= kThreadedMinimum)
+      team->score_pass(w, source, progress, pass);
     else
-      score_pairs_evaluated(w, w.tri.data != nullptr);
+      score_pass_serial(w, source, progress, pass);
     first_pass = false;
     for (int a = 0; a < w.count; ++a) scores[w.order.data[a]] = w.acc.data[a];
 

@@ -54,6 +54,13 @@ class FilterProgress {
     (void)pass;
     (void)median;
   }
+  // Part `done` (0 to 1) of the pairs of the pass is scored; called from
+  // the thread that called the filter, a few hundred times a pass at most.
+  virtual void pass_progress(int pass, int remaining, double done) {
+    (void)pass;
+    (void)remaining;
+    (void)done;
+  }
 };
 
 // Runs the filter over matches[0..n-1]: every pass scores the remaining
@@ -62,6 +69,13 @@ class FilterProgress {
 // when its work storage cannot be allocated (the report is then partial).
 // `store_budget` bounds the memory for stored gradients (tests and
 // benchmarks use it to force either path; both give identical results).
+// With `threads` above 1 the pair loop of each pass runs on up to that many
+// threads (at most kMaxThreads; inputs below about a thousand matches stay
+// on the calling thread); every result is bit for bit the same for any
+// thread count.
 Status filter_by_disparity_gradient(const MatchRecord *matches, int n, double scale,
                                     FilterReport *report, FilterProgress *progress = nullptr,
-                                    size_t store_budget = kGradientStoreBudget);
+                                    size_t store_budget = kGradientStoreBudget, int threads = 1);
+
+// The most threads one filter run uses.
+constexpr int kMaxThreads = 64;

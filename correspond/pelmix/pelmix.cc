@@ -1,10 +1,14 @@
 // pelmix: reads a pair or triplet file, removes the matches that fail the
 // disparity-gradient test and writes the kept ones next to the input.
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "disparity_gradient.h"
@@ -20,6 +24,7 @@ struct RunOptions {
   const char *match_file = nullptr;
   double median_scale = kDefaultMedianScale;
   bool side_output = false;
+  int threads = 0;  // -p; 0: every core the system reports
 };
 
 [[noreturn]] void usage_and_exit() {
@@ -33,7 +38,7 @@ struct RunOptions {
 }
 
 // An option is known by the second character of its argument alone; the
-// value of -f and -m is the next argument. Returns false for a wrong
+// value of -f, -m and -p is the next argument. Returns false for a wrong
 // command line.
 bool parse_command_line(int argc, char **argv, RunOptions *options) {
   if (argc < 3) return false;
@@ -53,6 +58,13 @@ bool parse_command_line(int argc, char **argv, RunOptions *options) {
       case 'z':
         options->side_output = true;
         break;
+      case 'p': {
+        if (i + 1 >= argc) return false;
+        // A value that is not a positive number leaves the default.
+        int32_t threads = 0;
+        if (read_integer_option(argv[++i], &threads) && threads > 0) options->threads = threads;
+        break;
+      }
       default:
         return false;
     }
@@ -61,12 +73,61 @@ bool parse_command_line(int argc, char **argv, RunOptions *options) {
   return options->match_file != nullptr;
 }
 
-// Prints each pass of the filter as it happens.
+// Prints each pass of the filter as it happens. When standard error is a
+// terminal and the run has taken a second, one progress line there shows the
+// pass and the matches left, redrawn at most ten times a second and erased
+// before anything else is printed and at the end.
 class PassPrinter : public FilterProgress {
  public:
-  void pass_started(int, int) override { printf("Disparity gradient iteration...\n"); }
-  void pass_median(int, double median) override { printf("Median %f\n", median); }
+  using Clock = std::chrono::steady_clock;
+
+  explicit PassPrinter(bool terminal) : terminal_(terminal), start_(Clock::now()) {}
+
+  void pass_started(int pass, int remaining) override {
+    erase();
+    printf("Disparity gradient iteration...\n");
+    show(pass, remaining, 0.0);
+  }
+  void pass_median(int, double median) override {
+    erase();
+    printf("Median %f\n", median);
+  }
+  void pass_progress(int pass, int remaining, double done) override {
+    show(pass, remaining, done);
+  }
+
+  // Removes the progress line, if one is shown.
+  void erase() {
+    if (!shown_) return;
+    fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+
+ private:
+  void show(int pass, int remaining, double done) {
+    if (!terminal_) return;
+    const Clock::time_point now = Clock::now();
+    if (now - start_ < std::chrono::seconds(1)) return;
+    if (drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
+    fprintf(stderr, "\rpelmix: pass %d, %d matches left, %3d%%\033[K", pass, remaining,
+            static_cast<int>(done * 100.0));
+    shown_ = drawn_ = true;
+    last_ = now;
+  }
+
+  const bool terminal_;
+  const Clock::time_point start_;
+  Clock::time_point last_;
+  bool shown_ = false;  // the line is on the terminal now
+  bool drawn_ = false;  // it has been drawn at least once
 };
+
+// The threads of the run: -p, or every core the system reports.
+int thread_count(const RunOptions &options) {
+  if (options.threads > 0) return options.threads;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores > 0 ? static_cast<int>(cores) : 1;
+}
 
 // Reports the outcome of one output file: "Writing matches..." once the file
 // was opened (when `announce` is given), and a file that cannot be opened or
@@ -113,9 +174,12 @@ int main(int argc, char **argv) {
 
   printf("Total number of correspondences %d\n", count);
 
-  PassPrinter printer;
-  if (filter_by_disparity_gradient(matches, count, options.median_scale, &report, &printer) !=
-      Status::ok) {
+  PassPrinter printer(isatty(STDERR_FILENO) == 1);
+  const Status filtered = filter_by_disparity_gradient(matches, count, options.median_scale, &report,
+                                                       &printer, kGradientStoreBudget,
+                                                       thread_count(options));
+  printer.erase();
+  if (filtered != Status::ok) {
     printf("Error allocating memory in compute dispgrad\n");
     exit(2);
   }

@@ -2,10 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-
-#include "options.h"
-#include "text_output.h"
 
 double whole_pixel(double v) { return std::trunc(v) + 0.0; }
 
@@ -17,7 +13,8 @@ ChainKey make_key(ImagePoint a, ImagePoint b) {
 
 }  // namespace
 
-void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *table) {
+void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *table,
+                    ChainingEvents *events) {
   std::vector<Chain> &chains = table->chains;
   const size_t first_new = chains.size();
 
@@ -31,25 +28,10 @@ void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *tab
 
   std::vector<OpenChain> &next_open = table->nextOpen;
   next_open.clear();
-  TextOutput out(stdout);
   for (size_t t = 0; t < buffer.triplets.size(); ++t) {
     const Triplet &tr = buffer.triplets[t];
     int c = take_from_chain_index(&table->index, make_key(tr.first, tr.middle));
     if (c >= 0) {
-      // "Match %lf %lf %lf %lf index %d %d\n"
-      put_text(&out, "Match ");
-      put_fixed(&out, tr.first.x, 6);
-      put_text(&out, " ");
-      put_fixed(&out, tr.first.y, 6);
-      put_text(&out, " ");
-      put_fixed(&out, tr.middle.x, 6);
-      put_text(&out, " ");
-      put_fixed(&out, tr.middle.y, 6);
-      put_text(&out, " index ");
-      put_integer(&out, static_cast<long long>(t));
-      put_text(&out, " ");
-      put_integer(&out, c);
-      put_text(&out, "\n");
       Chain &chain = chains[static_cast<size_t>(c)];
       size_t length = chain.points.size();
       // The re-observations of the two shared images are added in whole pixels.
@@ -66,12 +48,7 @@ void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *tab
       // The middle position agrees with the old last point in whole pixels,
       // so the new key needs nothing from the chain's memory.
       next_open.push_back(OpenChain{make_key(tr.middle, tr.last), c});
-      // "Matched entry %d new index %d\n"
-      put_text(&out, "Matched entry ");
-      put_integer(&out, c);
-      put_text(&out, " new index ");
-      put_integer(&out, static_cast<long long>(chain.points.size()));
-      put_text(&out, "\n");
+      if (events) events->chain_extended(tr, t, c, chain.points.size());
     } else {
       // A new chain becomes a candidate from the next step on.
       Chain chain;
@@ -99,40 +76,10 @@ void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *tab
   std::swap(table->openChains, next_open);
 }
 
-void list_chains(const ChainTable &table, const TrackSettings &settings) {
-  TextOutput out(stdout);
-  for (size_t c = 0; c < table.chains.size(); ++c) {
-    const Chain &chain = table.chains[c];
-    int length = static_cast<int>(chain.points.size());
-    for (int k = 0; k < length; ++k) {
-      long long position = chain.firstPosition + k;
-      long long renumbered = settings.imageOffset + renumbered_position(settings, position);
-      const ImagePoint &p = chain.points[static_cast<size_t>(k)].point;
-      // "Point number %d image %d renumbered image %d x value %lf y value %lf
-      // chainlength %d\n"
-      put_text(&out, "Point number ");
-      put_integer(&out, static_cast<long long>(c));
-      put_text(&out, " image ");
-      put_integer(&out, position);
-      put_text(&out, " renumbered image ");
-      put_integer(&out, renumbered);
-      put_text(&out, " x value ");
-      put_fixed(&out, p.x, 6);
-      put_text(&out, " y value ");
-      put_fixed(&out, p.y, 6);
-      put_text(&out, " chainlength ");
-      put_integer(&out, length);
-      put_text(&out, "\n");
-    }
-  }
-}
-
-void chain_length_histogram(const ChainTable &table) {
+std::vector<long> chain_length_counts(const ChainTable &table) {
   size_t longest = 0;
   for (const Chain &chain : table.chains) longest = std::max(longest, chain.points.size());
-  std::vector<long> bins(longest + 1, 0);
-  for (const Chain &chain : table.chains) ++bins[chain.points.size()];
-  for (size_t length = 0; length <= longest; ++length)
-    if (bins[length] != 0)
-      std::printf("Histo index %d entry %ld\n", static_cast<int>(length), bins[length]);
+  std::vector<long> counts(longest + 1, 0);
+  for (const Chain &chain : table.chains) ++counts[chain.points.size()];
+  return counts;
 }

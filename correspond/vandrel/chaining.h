@@ -1,5 +1,5 @@
 // Chaining the triplets of consecutive image triples into point tracks, and
-// the two console reports on the chains.
+// the chain-length counts.
 //
 // A triplet of step s whose first two positions agree, in whole pixels, with
 // the last two points of a chain that is still growing extends that chain by
@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "chain_index.h"
+#include "chaining_events.h"
 #include "triplet_file.h"
-
-struct TrackSettings;
 
 // One point of a chain: its position as first observed, and the running sum
 // and count of all its observations (the first one exactly, each later one
@@ -55,15 +54,13 @@ struct ChainTable {
 double whole_pixel(double v);
 
 // Applies step `step` (1 for the first file of the run) with the kept
-// triplets of `buffer`: extends or starts chains, prints "Match ..." and
-// "Matched entry ..." for every extension, and closes the chains that were
-// open when the step began but received nothing.
-void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *table);
+// triplets of `buffer`: extends or starts chains, tells `events` (when
+// given) of every extension, and closes the chains that were open when the
+// step began but received nothing. Memory is taken with operator new
+// (std::bad_alloc when it runs out).
+void chain_triplets(long long step, const TripletBuffer &buffer, ChainTable *table,
+                    ChainingEvents *events = nullptr);
 
-// Prints every point of every chain in index order, with its renumbered
-// image number (imageOffset plus the renumbering table, never reversed).
-void list_chains(const ChainTable &table, const TrackSettings &settings);
-
-// Prints, for every chain length that occurs, in increasing order, how many
-// chains have it.
-void chain_length_histogram(const ChainTable &table);
+// counts[length] = how many chains have `length` points, for every length
+// up to the longest (an empty table gives one zero entry).
+std::vector<long> chain_length_counts(const ChainTable &table);

@@ -1,14 +1,10 @@
 #include "options.h"
 
-#include <cctype>
-#include <climits>
-#include <cstdlib>
+#include <cstdio>
+#include <string>
+#include <vector>
 
-long long renumbered_position(const TrackSettings &settings, long long position) {
-  if (position >= 0 && position < static_cast<long long>(settings.newNumbers.size()))
-    return settings.newNumbers[static_cast<size_t>(position)];
-  return position;
-}
+#include "option_value.h"
 
 void write_usage(FILE *stream) {
   std::fputs("\nVANDREL USAGE\n\tvandrel -p preamblestring -o postamble string\n", stream);
@@ -27,28 +23,10 @@ void write_usage(FILE *stream) {
 
 namespace {
 
-// Reads a decimal integer after optional white space, as "%d" does; an
-// argument without one leaves *value unchanged. Values beyond the int range
-// are held at its nearest end instead of overflowing.
-void read_int(const char *text, int *value) {
-  char *end = nullptr;
-  long v = std::strtol(text, &end, 10);
-  if (end == text) return;
-  if (v > INT_MAX) v = INT_MAX;
-  if (v < INT_MIN) v = INT_MIN;
-  *value = static_cast<int>(v);
-}
-
-// Takes the first word free of white space, as "%s" does; an argument of
-// white space alone leaves *value unchanged.
-void read_word(const char *text, std::string *value) {
-  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-  while (*p && std::isspace(*p)) ++p;
-  const unsigned char *q = p;
-  while (*q && !std::isspace(*q)) ++q;
-  if (q == p) return;
-  value->assign(reinterpret_cast<const char *>(p), static_cast<size_t>(q - p));
-}
+// "%d" and "%s" as the options have always been read: an unreadable value
+// leaves the setting as it was.
+void read_int(const char *text, int *value) { read_integer_option(text, value); }
+void read_word(const char *text, std::string *value) { read_word_option(text, value); }
 
 void set_new_number(TrackSettings *settings, int entry, const char *text) {
   std::vector<int> &table = settings->newNumbers;

@@ -11,6 +11,8 @@ void flush_text(TextOutput *out) {
   out->used_ = 0;
 }
 
+void discard_text(TextOutput *out) { out->used_ = 0; }
+
 void put_text(TextOutput *out, const char *text) {
   std::size_t n = std::strlen(text);
   if (out->used_ + n > TextOutput::kCapacity) flush_text(out);

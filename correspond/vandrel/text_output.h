@@ -17,6 +17,7 @@ class TextOutput {
   TextOutput &operator=(const TextOutput &) = delete;
 
   friend void flush_text(TextOutput *out);
+  friend void discard_text(TextOutput *out);
   friend void put_text(TextOutput *out, const char *text);
   friend void put_fixed(TextOutput *out, double v, int decimals);
   friend void put_integer(TextOutput *out, long long v);
@@ -33,6 +34,9 @@ class TextOutput {
 // Hands the buffered text to the stream. Anything else written to the same
 // stream must wait until this is done, to keep the order of the output.
 void flush_text(TextOutput *out);
+
+// Forgets the buffered text.
+void discard_text(TextOutput *out);
 
 // Appends a NUL-terminated text.
 void put_text(TextOutput *out, const char *text);

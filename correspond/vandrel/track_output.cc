@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
-#include <utility>
 #include <vector>
 
-#include "options.h"
+#include "file_util.h"
 #include "text_output.h"
+#include "track_settings.h"
 
 int next_divisor(int d) {
   if (d > 5) return d / 2;
@@ -31,31 +30,21 @@ long long output_image_number(const TrackSettings &settings, long long position,
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE *f) const { std::fclose(f); }
-};
-using FileHandle = std::unique_ptr<FILE, FileCloser>;
-
-FileHandle open_output(const std::string &name) {
-  FileHandle file(std::fopen(name.c_str(), "w"));
-  if (!file) std::puts("Open failed");
-  return file;
+// Hands the buffered text to the file and moves the file into place. A file
+// that could not be written completely (a full disk, for one) is not left
+// behind; its name goes to *failed_name.
+Status finish_output(TextOutput *out, OutputFile *file, std::string *failed_name) {
+  flush_text(out);
+  const Status status = file->commit();
+  if (status != Status::ok && failed_name) *failed_name = file->path();
+  return status;
 }
 
-// Hands the buffered text to the file and closes it. A file that could not
-// be written completely (a full disk, for one) is removed rather than left
-// half-written, and "can't write <name>" is printed: the run then ends with
-// status 1, as for a file that cannot be opened.
-bool close_output(TextOutput *out, FileHandle file, const std::string &name) {
-  flush_text(out);
-  FILE *f = file.release();
-  const bool failed = std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || failed) {
-    std::remove(name.c_str());
-    std::printf("can't write %s\n", name.c_str());
-    return false;
-  }
-  return true;
+// Opens one track file; its name goes to *failed_name when it cannot be opened.
+Status open_output(OutputFile *file, const std::string &name, std::string *failed_name) {
+  const Status status = file->open(name);
+  if (status != Status::ok && failed_name) *failed_name = name;
+  return status;
 }
 
 // "mp %d %d %f %f\r\n" in the long form, "mp %d %d %.1f %.1f\r\n" in the
@@ -73,14 +62,15 @@ void write_line(TextOutput *out, bool long_form, long long image, int chain, Ima
   put_text(out, "\r\n");
 }
 
-bool write_single_file(const ChainTable &table, const TrackSettings &settings,
-                       const std::string &output_name) {
-  FileHandle file = open_output(output_name);
-  if (!file) return false;
+Status write_single_file(const ChainTable &table, const TrackSettings &settings,
+                         const std::string &output_name, std::string *failed_name) {
+  OutputFile file;
+  const Status opened = open_output(&file, output_name, failed_name);
+  if (opened != Status::ok) return opened;
   // Only the plain short form shows the averaged positions; the long form and
   // reversed output show each point as first observed.
   const bool averaged = !settings.longForm && !settings.reverse;
-  TextOutput out(file.get());  // flushed before the file is closed
+  TextOutput out(file.stream());  // flushed before the file is closed
   int n = 0;
   for (const Chain &chain : table.chains) {
     if (static_cast<long long>(chain.points.size()) < settings.minimumChainLength) continue;
@@ -94,24 +84,24 @@ bool write_single_file(const ChainTable &table, const TrackSettings &settings,
     }
     ++n;
   }
-  return close_output(&out, std::move(file), output_name);
+  return finish_output(&out, &file, failed_name);
 }
 
-bool write_divided_files(ChainTable *table, const TrackSettings &settings,
-                         const std::string &output_name, int divide_count) {
+Status write_divided_files(ChainTable *table, const TrackSettings &settings,
+                           const std::string &output_name, int divide_count,
+                           ChainingEvents *events, std::string *failed_name) {
   int n = 0;
   for (Chain &chain : table->chains)
     if (static_cast<long long>(chain.points.size()) >= settings.minimumChainLength)
       chain.outputNumber = ++n;
-  if (divide_count < 1) return true;
+  if (divide_count < 1) return Status::ok;
 
   std::vector<int> divisors;
   for (int d = divide_count; d >= 1; d = next_divisor(d)) divisors.push_back(d);
   if (divisors.size() > static_cast<size_t>(kMaxDividedFiles)) {
-    // The run refuses such a count before reading anything; this guards the
-    // file names for any other caller.
-    report_too_many_files(divide_count);
-    return false;
+    // The program refuses such a count before reading anything; this guards
+    // the file names for any other caller.
+    return Status::invalid_argument;
   }
 
   // An image goes to the first file whose divisor divides its number: the
@@ -141,10 +131,11 @@ bool write_divided_files(ChainTable *table, const TrackSettings &settings,
   std::string name = output_name + "-";
   for (size_t f = 0; f < divisors.size(); ++f) {
     std::string file_name = name + static_cast<char>('a' + f);
-    std::printf("Opening filename %s\n", file_name.c_str());
-    FileHandle file = open_output(file_name);
-    if (!file) return false;
-    TextOutput out(file.get());  // flushed before the file is closed
+    if (events) events->opening_track_file(file_name);
+    OutputFile file;
+    const Status opened = open_output(&file, file_name, failed_name);
+    if (opened != Status::ok) return opened;
+    TextOutput out(file.stream());  // flushed before the file is closed
     for (const Chain &chain : table->chains) {
       if (static_cast<long long>(chain.points.size()) < settings.minimumChainLength) continue;
       for (size_t k = 0; k < chain.points.size(); ++k) {
@@ -154,20 +145,16 @@ bool write_divided_files(ChainTable *table, const TrackSettings &settings,
                    chain.outputNumber, chain.points[k].point);
       }
     }
-    if (!close_output(&out, std::move(file), file_name)) return false;
+    const Status finished = finish_output(&out, &file, failed_name);
+    if (finished != Status::ok) return finished;
   }
-  return true;
+  return Status::ok;
 }
 
 }  // namespace
 
-void report_too_many_files(int divide_count) {
-  std::fprintf(stderr, "Divide count %d needs %d output files; at most %d (-a to -z) are possible\n",
-               divide_count, divided_file_count(divide_count), kMaxDividedFiles);
-}
-
-bool write_tracks(ChainTable *table, const TrackSettings &settings, const std::string &output_name,
-                  int divide_count) {
-  if (divide_count == 0) return write_single_file(*table, settings, output_name);
-  return write_divided_files(table, settings, output_name, divide_count);
+Status write_tracks(ChainTable *table, const TrackSettings &settings, const std::string &output_name,
+                    int divide_count, ChainingEvents *events, std::string *failed_name) {
+  if (divide_count == 0) return write_single_file(*table, settings, output_name, failed_name);
+  return write_divided_files(table, settings, output_name, divide_count, events, failed_name);
 }

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "chaining.h"
+#include "chaining_events.h"
+#include "status.h"
 
-struct TrackSettings;
+#include "track_settings.h"
 
 // The largest number of divided output files; their names end in "-a" to "-z".
 constexpr int kMaxDividedFiles = 26;
@@ -19,10 +21,6 @@ int next_divisor(int d);
 // below 1).
 int divided_file_count(int divide_count);
 
-// Explains on standard error that `divide_count` needs more than
-// kMaxDividedFiles output files.
-void report_too_many_files(int divide_count);
-
 // Output number of the image at sequence position `position`: imageOffset
 // plus the renumbering entry of the position, or with `reverse` of the
 // mirrored position (endNumber - startNumber + 2) - position.
@@ -33,8 +31,12 @@ long long output_image_number(const TrackSettings &settings, long long position,
 // images whose numbers are multiples of the divide count, each later one the
 // multiples of the next divisor not written yet. Short lines are
 // "mp %d %d %.1f %.1f\r\n", long ones "mp %d %d %f %f\r\n". Sets the
-// outputNumber of every written chain when divide_count is not 0.
-// Returns false, after printing "Open failed", when a file cannot be opened;
-// files written before stay as they are.
-bool write_tracks(ChainTable *table, const TrackSettings &settings, const std::string &output_name,
-                  int divide_count);
+// outputNumber of every written chain when divide_count is not 0. Every file
+// is replaced atomically; `events` hears of each divided file before it is
+// opened. Status::cannot_open or Status::cannot_write (with the file's name
+// in *failed_name when given) when a file cannot be opened or written, the
+// files written before staying as they are; Status::invalid_argument for a
+// divide count that needs more than kMaxDividedFiles files.
+Status write_tracks(ChainTable *table, const TrackSettings &settings, const std::string &output_name,
+                    int divide_count, ChainingEvents *events = nullptr,
+                    std::string *failed_name = nullptr);

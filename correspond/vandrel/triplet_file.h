@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
-struct TrackSettings;
+#include "chaining_events.h"
+#include "status.h"
+
+#include "track_settings.h"
 
 // An image position in pixels.
 struct ImagePoint {
@@ -39,7 +42,9 @@ std::string build_triplet_name(const TrackSettings &settings, int first);
 // Every line is one triplet of six numbers x1 y1 x2 y2 x3 y3; blank lines and
 // lines with fewer than six numbers are skipped, anything after the sixth
 // number is ignored. A triplet whose first and middle, or middle and last,
-// positions are at most `minimum_disparity` pixels apart is dropped with the
-// line "Too small disparity" on standard output.
-// Returns false, after printing "Open failed", when the file cannot be opened.
-bool read_triplets(const std::string &name, int minimum_disparity, TripletBuffer *buffer);
+// positions are at most `minimum_disparity` pixels apart is dropped, and
+// `events` (when given) hears of it. Status::cannot_open when the file cannot
+// be opened, Status::out_of_memory when its text does not fit in memory;
+// std::bad_alloc when the triplets do not.
+Status read_triplets(const std::string &name, int minimum_disparity, TripletBuffer *buffer,
+                     ChainingEvents *events = nullptr);

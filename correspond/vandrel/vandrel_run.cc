@@ -6,17 +6,32 @@
 #include <string>
 
 #include "chaining.h"
+#include "console_report.h"
 #include "options.h"
 #include "track_output.h"
 #include "triplet_file.h"
+#include "version.h"
 
 namespace {
 
-const double kToolkitVersion = 2.11;
+void report_out_of_memory() {
+  std::fflush(stdout);
+  std::fputs("Out of memory\n", stderr);
+}
 
-int run(int argc, char **argv) {
-  std::fprintf(stderr, "TARVIK TOOL: %s\nTARVIK VERSION: %.2f\n",
-               argc > 0 && argv[0] ? argv[0] : "", kToolkitVersion);
+// Explains on standard error that `divide_count` needs more than
+// kMaxDividedFiles output files.
+void report_too_many_files(int divide_count) {
+  std::fprintf(stderr, "Divide count %d needs %d output files; at most %d (-a to -z) are possible\n",
+               divide_count, divided_file_count(divide_count), kMaxDividedFiles);
+}
+
+// run()'s result when a library call reported that memory ran out.
+constexpr int kOutOfMemory = -1;
+
+int run(int argc, char **argv, ConsolePrinter *printer) {
+  std::fprintf(stderr, "TARVIK TOOL: %s\nTARVIK VERSION: %s\n",
+               argc > 0 && argv[0] ? argv[0] : "", kTarvikVersion);
 
   TrackSettings settings;
   if (!parse_command_line(argc, argv, &settings)) {
@@ -44,30 +59,69 @@ int run(int argc, char **argv) {
   for (long long i = settings.startNumber; i <= last_first_image; ++i) {
     std::string name = build_triplet_name(settings, static_cast<int>(i));
     std::printf("File name %s\n", name.c_str());
-    if (!read_triplets(name, settings.minimumDisparity, &buffer)) return 1;
-    chain_triplets(i - settings.startNumber + 1, buffer, &table);
+    const Status read = read_triplets(name, settings.minimumDisparity, &buffer, printer);
+    if (read == Status::out_of_memory) return kOutOfMemory;
+    if (read != Status::ok) {
+      std::puts("Open failed");
+      return 1;
+    }
+    chain_and_print(i - settings.startNumber + 1, buffer, &table, printer);
   }
 
   list_chains(table, settings);
-  if (!write_tracks(&table, settings, settings.outputFile, settings.divideCount)) return 1;
+  std::string failed;
+  const Status written =
+      write_tracks(&table, settings, settings.outputFile, settings.divideCount, printer, &failed);
+  if (written == Status::cannot_open) {
+    std::puts("Open failed");
+    return 1;
+  }
+  if (written == Status::cannot_write) {
+    std::printf("can't write %s\n", failed.c_str());
+    return 1;
+  }
+  if (written != Status::ok) {
+    report_too_many_files(settings.divideCount);
+    return 1;
+  }
   chain_length_histogram(table);
   return 0;
 }
 
-}  // namespace
-
-namespace {
-
-void report_out_of_memory() {
-  std::fflush(stdout);
-  std::fputs("Out of memory\n", stderr);
+// The run, with out of memory reported as it always was: "Out of memory" on
+// standard error and status 2.
+int run_reporting(int argc, char **argv) {
+  ConsolePrinter printer;
+  try {
+    const int status = run(argc, argv, &printer);
+    if (status != kOutOfMemory) return status;
+  } catch (const std::bad_alloc &) {
+    // operator new found no memory
+  }
+  // What was printed before goes out ahead of the message.
+  report_out_of_memory();
+  return 2;
 }
 
-// Called by operator new when memory runs out. Ending the run here, rather
-// than by throwing std::bad_alloc, also works when memory is so short that
-// the C++ runtime cannot allocate the exception object itself (it would
-// call std::terminate and abort).
+// A little memory set aside at the start of the run. When memory runs out,
+// the std::bad_alloc that reports it must itself be allocated; the C++
+// runtime keeps an emergency pool for that, but the pool is missing when
+// memory was already short as the program started, and the runtime would
+// then abort. The handler gives this block back and throws, so that the
+// exception finds room and unwinds to run_reporting. A block of this size
+// returns to the general heap when freed (it is above the per-size caches
+// and below the size that malloc maps separately).
+void *g_reserve = nullptr;
+constexpr size_t kReserveBytes = 16384;
+
 void out_of_memory() {
+  if (g_reserve != nullptr) {
+    std::free(g_reserve);
+    g_reserve = nullptr;
+    throw std::bad_alloc();
+  }
+  // Not even the reserve could be had (or it was spent): there is no room
+  // for an exception, so the run ends here with the same report.
   report_out_of_memory();
   std::exit(2);
 }
@@ -75,16 +129,11 @@ void out_of_memory() {
 }  // namespace
 
 int run_vandrel(int argc, char **argv) {
-  std::new_handler previous = std::set_new_handler(out_of_memory);
-  try {
-    const int status = run(argc, argv);
-    std::set_new_handler(previous);
-    return status;
-  } catch (const std::bad_alloc &) {
-    // Not from operator new (the handler ends the run), but from the
-    // library code that allocates by other means.
-    std::set_new_handler(previous);
-    report_out_of_memory();
-    return 2;
-  }
+  g_reserve = std::malloc(kReserveBytes);
+  const std::new_handler previous = std::set_new_handler(out_of_memory);
+  const int status = run_reporting(argc, argv);
+  std::set_new_handler(previous);
+  std::free(g_reserve);
+  g_reserve = nullptr;
+  return status;
 }

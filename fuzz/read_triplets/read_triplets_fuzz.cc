@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::write_scratch(g_path, data, size);
-  if (!read_triplets(g_path, -1, &g_buffer)) std::abort();
+  if (read_triplets(g_path, -1, &g_buffer) != Status::ok) std::abort();
   const std::vector<Triplet> want = reference_triplets(data, size);
   if (want.size() != g_buffer.triplets.size()) std::abort();
   for (size_t i = 0; i < want.size(); ++i) {

@@ -49,24 +49,33 @@ class PassText : public FilterProgress {
     *out_ += "Disparity gradient iteration...\n";
   }
   void pass_median(int, double median) override {
+    // The pairs were all scored before the median.
+    EXPECT_EQ(done_, 1.0);
+    done_ = 0.0;
     char line[64];
     snprintf(line, sizeof line, "Median %f\n", median);
     *out_ += line;
+  }
+  void pass_progress(int pass, int, double done) override {
+    EXPECT_EQ(pass, passes_);
+    EXPECT_GT(done, done_);
+    done_ = done;
   }
 
  private:
   std::string *out_;
   int passes_ = 0;
+  double done_ = 0.0;
 };
 
 FilterRun run_filter(const std::vector<MatchRecord> &m, double scale,
-                     size_t budget = kGradientStoreBudget) {
+                     size_t budget = kGradientStoreBudget, int threads = 1) {
   FilterRun run;
   FilterReport report;
   PassText text(&run.out);
   testing::internal::CaptureStdout();
   EXPECT_EQ(filter_by_disparity_gradient(m.data(), static_cast<int>(m.size()), scale, &report,
-                                         &text, budget),
+                                         &text, budget, threads),
             Status::ok);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the filter prints nothing
   EXPECT_EQ(report.scores.size(), m.size());
@@ -397,6 +406,31 @@ TEST(Filter, BudgetJustBelowTheTriangleGivesTheSameResult) {
   const FilterRun over = run_filter(m, 3.5, triangle - 1);
   EXPECT_EQ(fits.out, over.out);
   EXPECT_EQ(0, std::memcmp(fits.scores.data(), over.scores.data(), m.size() * sizeof(double)));
+}
+
+TEST(Filter, ThreadedPassesGiveTheBitsOfOneThread) {
+  // Sizes around whole blocks of the threaded pair loop, NaN coordinates and
+  // coincident midpoints, with stored and re-evaluated gradients.
+  unsigned seed = 40;
+  for (int n : {1024, 1100, 1537}) {
+    std::vector<MatchRecord> m = noisy_matches(n, ++seed);
+    // A NaN coordinate makes every score NaN: one pass removes everything.
+    const bool with_nan = n == 1100;
+    if (with_nan) m[37].first.x = NAN;
+    for (size_t budget : {kGradientStoreBudget, size_t(0)}) {
+      const FilterRun one = run_filter(m, 1.5, budget, 1);
+      ASSERT_EQ(one.passes > 1, !with_nan);
+      for (int threads : {2, 3, 8}) {
+        SCOPED_TRACE("n " + std::to_string(n) + " budget " + std::to_string(budget) + " threads " +
+                     std::to_string(threads));
+        const FilterRun many = run_filter(m, 1.5, budget, threads);
+        EXPECT_EQ(many.out, one.out);
+        EXPECT_TRUE(same_bits(many.median, one.median));
+        EXPECT_EQ(many.keep, one.keep);
+        for (int j = 0; j < n; ++j) ASSERT_TRUE(same_bits(many.scores[j], one.scores[j])) << j;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "console_report.h"
 #include "options.h"
 
 namespace {
@@ -23,8 +24,9 @@ TripletBuffer make_buffer(std::vector<Triplet> triplets) {
 // Runs one step and returns what it printed.
 std::string step(ChainTable *table, long long s, std::vector<Triplet> triplets) {
   TripletBuffer b = make_buffer(std::move(triplets));
+  ConsolePrinter printer;
   CaptureStdout();
-  chain_triplets(s, b, table);
+  chain_and_print(s, b, table, &printer);
   return GetCapturedStdout();
 }
 
@@ -277,6 +279,34 @@ TEST(VandrelChainLengthHistogram, CountsPerLengthInIncreasingOrder) {
   CaptureStdout();
   chain_length_histogram(table);
   EXPECT_EQ(GetCapturedStdout(), "Histo index 3 entry 3\nHisto index 5 entry 1\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Records the extensions the chaining reports.
+struct Extensions : ChainingEvents {
+  std::vector<std::vector<long long>> seen;  // index, chain, new length
+  void chain_extended(const Triplet &t, size_t index, int chain, size_t new_length) override {
+    seen.push_back({static_cast<long long>(t.first.x), static_cast<long long>(index), chain,
+                    static_cast<long long>(new_length)});
+  }
+};
+
+TEST(VandrelChainTriplets, ReportsExtensionsThroughItsEventsAndPrintsNothing) {
+  ChainTable table;
+  Extensions events;
+  TripletBuffer b = make_buffer({{{0, 0}, {10, 0}, {20, 0}}, {{0, 50}, {10, 50}, {20, 50}}});
+  CaptureStdout();
+  chain_triplets(1, b, &table, &events);
+  b = make_buffer({{{5, 5}, {9, 9}, {1, 1}}, {{10, 50}, {20, 50}, {30, 50}}});
+  chain_triplets(2, b, &table, &events);
+  chain_triplets(3, make_buffer({{{20, 50}, {30, 50}, {40, 50}}}), &table, nullptr);
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(events.seen, (std::vector<std::vector<long long>>{{10, 1, 1, 4}}));
+  EXPECT_EQ(table.chains[1].points.size(), 5u);
+  EXPECT_EQ(chain_length_counts(table), (std::vector<long>{0, 0, 0, 2, 0, 1}));
 }
 
 }  // namespace

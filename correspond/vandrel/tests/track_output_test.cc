@@ -1,11 +1,13 @@
 #include "track_output.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "cli_util.h"
+#include "console_report.h"
 #include "options.h"
 
 namespace {
@@ -72,8 +74,10 @@ TEST(VandrelOutputImageNumber, ReverseMirrorsThePositions) {
 class VandrelWriteTracks : public testing::Test {
  protected:
   std::string write(int divide_count, const std::string &name = "tracks") {
+    ConsolePrinter printer;
     CaptureStdout();
-    ok = write_tracks(&table, settings, dir.file(name), divide_count);
+    status = write_tracks(&table, settings, dir.file(name), divide_count, &printer, &failed);
+    ok = status == Status::ok;
     return GetCapturedStdout();
   }
   std::string file(const std::string &name) { return qortest::read_file(dir.file(name)); }
@@ -81,6 +85,8 @@ class VandrelWriteTracks : public testing::Test {
   ChainTable table;
   TrackSettings settings;
   bool ok = false;
+  Status status = Status::ok;
+  std::string failed;
 };
 
 TEST_F(VandrelWriteTracks, ShortChainsAreSkippedWithoutUsingANumber) {
@@ -168,13 +174,34 @@ TEST_F(VandrelWriteTracks, NegativeDivideCountNumbersChainsButWritesNothing) {
   EXPECT_FALSE(qortest::file_exists(dir.file("tracks-a")));
 }
 
-TEST_F(VandrelWriteTracks, UnopenableFileReportsOpenFailed) {
+TEST_F(VandrelWriteTracks, UnopenableFileIsReported) {
   table.chains.push_back(make_chain(1, row(4, 1)));
-  EXPECT_EQ(write(0, "no/such/dir"), "Open failed\n");
-  EXPECT_FALSE(ok);
+  EXPECT_EQ(write(0, "no/such/dir"), "");
+  EXPECT_EQ(status, Status::cannot_open);
   std::string name = dir.file("no/such/dir");
-  EXPECT_EQ(write(2, "no/such/dir"), "Opening filename " + name + "-a\nOpen failed\n");
-  EXPECT_FALSE(ok);
+  EXPECT_EQ(failed, name);
+  EXPECT_EQ(write(2, "no/such/dir"), "Opening filename " + name + "-a\n");
+  EXPECT_EQ(status, Status::cannot_open);
+  EXPECT_EQ(failed, name + "-a");
+}
+
+TEST_F(VandrelWriteTracks, FullDeviceIsACannotWriteAndLeavesNoFile) {
+  if (!qortest::file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  for (int k = 0; k < 3000; ++k) table.chains.push_back(make_chain(1, row(4, k)));
+  ASSERT_EQ(symlink("/dev/full", dir.file("tracks-b").c_str()), 0);
+  write(2);
+  EXPECT_EQ(status, Status::cannot_write);
+  EXPECT_EQ(failed, dir.file("tracks-b"));
+  EXPECT_TRUE(qortest::file_exists(dir.file("tracks-a")));  // written before stays
+  EXPECT_FALSE(qortest::file_exists(dir.file("tracks-b")));
+  EXPECT_FALSE(qortest::file_exists(dir.file("tracks-c")));
+}
+
+TEST_F(VandrelWriteTracks, TooManyDividedFilesAreRefused) {
+  table.chains.push_back(make_chain(1, row(4, 1)));
+  write(1 << 30);
+  EXPECT_EQ(status, Status::invalid_argument);
+  EXPECT_FALSE(qortest::file_exists(dir.file("tracks-a")));
 }
 
 TEST_F(VandrelWriteTracks, EmptyTableWritesAnEmptyFile) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli_util.h"
+#include "console_report.h"
 #include "options.h"
 
 namespace {
@@ -38,8 +39,9 @@ class VandrelReadTriplets : public testing::Test {
   std::string read(const std::string &text, int minimum_disparity = 5) {
     std::string name = dir.file("t.txt");
     qortest::write_file(name, text);
+    ConsolePrinter printer;
     CaptureStdout();
-    ok = read_triplets(name, minimum_disparity, &buffer);
+    ok = read_triplets(name, minimum_disparity, &buffer, &printer) == Status::ok;
     return GetCapturedStdout();
   }
   qortest::TempDir dir;
@@ -196,14 +198,14 @@ TEST_F(VandrelReadTriplets, ReplacesWhatTheBufferHeld) {
   EXPECT_EQ(buffer.triplets.size(), 0u);
 }
 
-TEST(VandrelReadTripletsOpen, MissingFileReportsOpenFailed) {
+TEST(VandrelReadTripletsOpen, MissingFileIsReportedAndEmptiesTheBuffer) {
   qortest::TempDir dir;
   TripletBuffer buffer;
   buffer.triplets.push_back(Triplet{{0, 0}, {10, 0}, {20, 0}});
   CaptureStdout();
-  bool ok = read_triplets(dir.file("missing.txt"), 5, &buffer);
-  EXPECT_EQ(GetCapturedStdout(), "Open failed\n");
-  EXPECT_FALSE(ok);
+  EXPECT_EQ(read_triplets(dir.file("missing.txt"), 5, &buffer), Status::cannot_open);
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_TRUE(buffer.triplets.empty());
 }
 
 }  // namespace
