@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -341,8 +342,11 @@ FilterResult filter_matches_py(const DoubleArray &matches, double median_scale, 
   Status status;
   {
     py::gil_scoped_release release;
+    // 0 threads: every core the system reports, as pelmix without -p.
+    const unsigned cores = std::thread::hardware_concurrency();
+    const int used = threads > 0 ? threads : (cores > 0 ? static_cast<int>(cores) : 1);
     status = filter_by_disparity_gradient(records.data(), static_cast<int>(records.size()),
-                                          median_scale, &report);
+                                          median_scale, &report, nullptr, kGradientStoreBudget, used);
   }
   if (status != Status::ok) raise_status(status, "filter_matches");
   FilterResult result;

@@ -4,17 +4,22 @@
 # on the bundled triplet file it must print a support count, on a missing
 # file the library's error text with exit status 1.
 #
-#   tests/install_example_test.sh SOURCE_DIR BUILD_DIR
+#   tests/install_example_test.sh SOURCE_DIR BUILD_DIR [EXTRA_FLAGS]
+#
+# EXTRA_FLAGS are compiler and linker flags for the example, for instance the
+# sanitizer flags that the installed libraries were built with.
 set -euo pipefail
 source_dir=$1
 build_dir=$2
+extra_flags=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 test -f "$work/prefix/include/tarvik/qorimage.h"
 test -f "$work/prefix/include/tarvik/status.h"
-cmake -S "$source_dir/examples/cpp" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake -S "$source_dir/examples/cpp" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" \
+  -DCMAKE_CXX_FLAGS="$extra_flags" -DCMAKE_EXE_LINKER_FLAGS="$extra_flags" >/dev/null
 cmake --build "$work/build" >/dev/null
 program=$work/build/count_support
 

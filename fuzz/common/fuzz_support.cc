@@ -49,8 +49,4 @@ void write_scratch(const std::string &path, const uint8_t *data, size_t size) {
   close(fd);
 }
 
-void silence_stdout() {
-  if (!std::freopen("/dev/null", "w", stdout)) std::abort();
-}
-
 }  // namespace fuzz

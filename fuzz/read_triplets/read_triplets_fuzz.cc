@@ -47,7 +47,6 @@ std::vector<Triplet> reference_triplets(const uint8_t *data, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   g_path = fuzz::scratch_path("triplets.txt");
-  fuzz::silence_stdout();
   return 0;
 }
 

@@ -191,6 +191,9 @@ def test_filter_matches_is_pelmix(examples, tmp_path, name, scale):
     assert status == 0
     m = tarvik.read_matches(str(f))
     r = tarvik.filter_matches(m, median_scale=scale)
+    for threads in (1, 2, 3):
+        t = tarvik.filter_matches(m, median_scale=scale, threads=threads)
+        assert np.array_equal(t.scores, r.scores, equal_nan=True) and t.median == r.median
     tarvik.write_matches(str(tmp_path / "kept.txt"), m[r.keep])
     assert (tmp_path / "kept.txt").read_bytes() == (tmp_path / (f.name + ".filtered")).read_bytes()
     assert out.count(b"Disparity gradient iteration") == r.passes
