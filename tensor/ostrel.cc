@@ -13,6 +13,7 @@
 #include "matchio.h"
 #include "params.h"
 #include "previous_filter.h"
+#include "refine.h"
 #include "tensor_file.h"
 #include "trifocal.h"
 
@@ -63,7 +64,11 @@ int main(int argc, char **argv) {
 
   // 8-9. Estimation.
   std::printf("\nEvaluating the trifocal tensor ........\n");
-  estimate_tensor(params, matches, count, line.samples, &tensor, support);
+  if (line.geometricRefinement)
+    run_refinement_stage(params, line.robustSampling != 0, matches, count, line.samples, &tensor,
+                         support);
+  else
+    estimate_tensor(params, matches, count, line.samples, &tensor, support);
 
   // 10. Tensor file, named match file + ".TM".
   write_tensor(tensor, line.matchFile);
