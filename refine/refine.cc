@@ -22,6 +22,8 @@ using Mat34 = Eigen::Matrix<double, 3, 4, Eigen::RowMajor>;
 using Mat4 = Eigen::Matrix4d;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kMinSupport = 7;
+constexpr size_t kLoCap = 100;
+constexpr int kLoIter = 5;
 
 bool finite_record(const MatchRecord &m) {
   return std::isfinite(m.first.x) && std::isfinite(m.first.y) && std::isfinite(m.middle.x) &&
@@ -100,7 +102,7 @@ class TripletCost : public ceres::SizedCostFunction<6, 12, 12, 3> {
       if (!jacobians) continue;
       const double inv = s / h[2];
       if (jacobians[v]) {
-        double *j = jacobians[v];
+        double *j = jacobians[v] + 2 * v * 12;  // rows 2v and 2v + 1
         for (int c = 0; c < 4; ++c) {
           j[c] = inv * x[c];
           j[8 + c] = -inv * u * x[c];
@@ -617,7 +619,7 @@ bool local_optimise(Frame *f, const MatchRecord *matches, int count, double tau2
   for (int i = 0; i < count; ++i)
     if (cheap_error2(*f, matches[i]) < tau2) in.push_back(i);
   if (in.size() < 7) return false;
-  const size_t keep = in.size() < 100 ? in.size() : 100;
+  const size_t keep = in.size() < kLoCap ? in.size() : kLoCap;
   for (size_t q = 0; q < keep; ++q) flags[static_cast<size_t>(in[q * in.size() / keep])] = 1;
   std::vector<double> pts(3 * static_cast<size_t>(count), 0.0);
   for (int i = 0; i < count; ++i) {
@@ -628,7 +630,7 @@ bool local_optimise(Frame *f, const MatchRecord *matches, int count, double tau2
   RefineOptions o;
   o.distance = d;
   o.affine = f->affine;
-  o.iterations = 5;
+  o.iterations = kLoIter;
   return adjust(f, matches, count, flags.data(), &pts, o);
 }
 

@@ -22,7 +22,7 @@ struct RefineOptions {
   double distance = 1.0;  // inlier distance, pixels (all three images)
   bool affine = false;    // affine cameras (third row 0 0 0 1)
   int max_rounds = 8;     // adjustment / re-selection rounds
-  int iterations = 10;    // Levenberg-Marquardt iterations per round
+  int iterations = 15;    // Levenberg-Marquardt iterations per round
 };
 
 struct RefineReport {
