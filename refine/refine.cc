@@ -308,8 +308,8 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
   so.num_threads = 1;
   so.logging_type = ceres::SILENT;
   so.minimizer_progress_to_stdout = false;
-  so.function_tolerance = 1e-10;
-  so.parameter_tolerance = 1e-12;
+  so.function_tolerance = 1e-7;
+  so.parameter_tolerance = 1e-9;
   ceres::Solver::Summary summary;
   ceres::Solve(so, &problem, &summary);
   if (summary.termination_type == ceres::FAILURE || !std::isfinite(summary.final_cost))
@@ -813,4 +813,11 @@ void run_refinement_stage(const EstimatorParams &params, bool robust, const Matc
   std::printf("Supporting triplets %d of %d\n", report.supported, count);
   std::printf("RMS reprojection error = %lf pixels\n", report.rms);
   std::printf("Maximum reprojection error = %lf pixels\n", report.max);
+}
+
+// Entry of the loadable module that ostrel opens for -g and -r.
+extern "C" __attribute__((visibility("default"))) void ostrel_refinement_stage(
+    const EstimatorParams &params, bool robust, const MatchRecord *matches, int count,
+    int samples, TrifocalTensor *tensor, int32_t *support) {
+  run_refinement_stage(params, robust, matches, count, samples, tensor, support);
 }

@@ -13,7 +13,7 @@
 #include "matchio.h"
 #include "params.h"
 #include "previous_filter.h"
-#include "refine.h"
+#include "hook.h"
 #include "tensor_file.h"
 #include "trifocal.h"
 
@@ -65,8 +65,8 @@ int main(int argc, char **argv) {
   // 8-9. Estimation.
   std::printf("\nEvaluating the trifocal tensor ........\n");
   if (line.geometricRefinement)
-    run_refinement_stage(params, line.robustSampling != 0, matches, count, line.samples, &tensor,
-                         support);
+    run_refinement_hook(params, line.robustSampling != 0, matches, count, line.samples, &tensor,
+                        support);
   else
     estimate_tensor(params, matches, count, line.samples, &tensor, support);
 

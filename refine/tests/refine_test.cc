@@ -71,13 +71,13 @@ TEST(Refine, RobustStartReachesTheOptimumOfTheTrueCameras) {
       ASSERT_TRUE(refine_geometry(set.matches.data(), n, flags.data(), true_cameras(seed),
                                   TrifocalTensor{}, ro, &truth));
       EXPECT_EQ(run.report.support, truth.support) << seed;
-      EXPECT_NEAR(run.report.rms, truth.rms, 1e-6 * truth.rms) << seed;
+      EXPECT_NEAR(run.report.rms, truth.rms, 1e-4 * truth.rms) << seed;
       // The same geometry: every supporting triplet has the same errors.
       for (int i = 0; i < n; ++i) {
         if (!truth.support[static_cast<size_t>(i)]) continue;
         for (int v = 0; v < 3; ++v)
           EXPECT_NEAR(run.report.errors[3 * static_cast<size_t>(i) + v],
-                      truth.errors[3 * static_cast<size_t>(i) + v], 1e-4);
+                      truth.errors[3 * static_cast<size_t>(i) + v], 2e-3);
       }
     }
   }
