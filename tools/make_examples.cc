@@ -608,9 +608,43 @@ std::string camera_lines(const std::vector<Camera> &cameras) {
   return text;
 }
 
+// An evaluation folder of the ray-cast scene: cameras.txt with one line of
+// the 12 entries of each camera (first, middle, last view) and triplets.txt
+// with `inliers` true and `outliers` wrong triplets. Seeded apart from the
+// examples, so the examples stay as they are.
+int write_evaluation(const std::string &folder, int inliers, int outliers) {
+  if (!make_folder(folder)) return 1;
+  Random r{kSeed + 16};
+  const std::vector<Camera> cameras = scene_cameras();
+  std::string text;
+  for (const Camera &c : cameras) {
+    double p[3][4];
+    camera_matrix(c, p);
+    for (int e = 0; e < 12; ++e) {
+      char buffer[64];
+      std::snprintf(buffer, sizeof buffer, e == 11 ? "%.9f\n" : "%.9f ", p[e / 4][e % 4]);
+      text += buffer;
+    }
+  }
+  if (!write_text(folder + "/cameras.txt", text)) return 1;
+  if (!write_text(folder + "/triplets.txt", match_lines(make_matches(cameras, inliers, outliers, &r))))
+    return 1;
+  std::printf("wrote %s: %d triplets (%d true, %d wrong), noise %.2f pixels\n", folder.c_str(),
+              inliers + outliers, inliers, outliers, kNoise);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc >= 3 && std::strcmp(argv[1], "--eval") == 0) {
+    // make_examples --eval FOLDER [TRUE WRONG]
+    const int inliers = argc >= 5 ? std::atoi(argv[3]) : 890;
+    const int outliers = argc >= 5 ? std::atoi(argv[4]) : 110;
+    if (argc != 3 && argc != 5) return 1;
+    if (inliers < 0 || outliers < 0 || inliers + outliers > 1000000) return 1;
+    return write_evaluation(argv[2], inliers, outliers);
+  }
   if (argc > 2) {
     std::fprintf(stderr, "usage: make_examples [output folder]\n");
     return 1;
