@@ -288,30 +288,33 @@ int six_point_solutions_on_copy(MatchRecord *copy, int n, SixPointSolution out[3
   return found;
 }
 
+// body(copy) on a working copy of sample[0..n-1] (n >= 6, else 0): on the
+// stack for n <= kStackRecords, on the heap beyond.
+template <typename Body>
+int on_working_copy(const MatchRecord *sample, int n, Body body) {
+  if (n < 6) return 0;
+  if (n <= kStackRecords) {
+    MatchRecord copy[kStackRecords];
+    for (int r = 0; r < n; ++r) copy[r] = sample[r];
+    return body(copy);
+  }
+  std::vector<MatchRecord> copy(sample, sample + n);
+  return body(copy.data());
+}
+
 }  // namespace
 
 int compute_six_point_tensor(const MatchRecord *sample, int n, TrifocalTensor *t,
                              const char **failure) {
-  if (n < 6) return 0;
-  if (n <= kStackRecords) {
-    MatchRecord copy[kStackRecords];
-    for (int r = 0; r < n; ++r) copy[r] = sample[r];
-    return six_point_on_copy(copy, n, t, failure);
-  }
-  std::vector<MatchRecord> copy(sample, sample + n);
-  return six_point_on_copy(copy.data(), n, t, failure);
+  return on_working_copy(sample, n,
+                         [&](MatchRecord *copy) { return six_point_on_copy(copy, n, t, failure); });
 }
 
 int compute_six_point_solutions(const MatchRecord *sample, int n, SixPointSolution out[3],
                                 const char **failure) {
-  if (n < 6) return 0;
-  if (n <= kStackRecords) {
-    MatchRecord copy[kStackRecords];
-    for (int r = 0; r < n; ++r) copy[r] = sample[r];
+  return on_working_copy(sample, n, [&](MatchRecord *copy) {
     return six_point_solutions_on_copy(copy, n, out, failure);
-  }
-  std::vector<MatchRecord> copy(sample, sample + n);
-  return six_point_solutions_on_copy(copy.data(), n, out, failure);
+  });
 }
 
 Status basis_transform(const MatchPoint &p1, const MatchPoint &p2, const MatchPoint &p3,

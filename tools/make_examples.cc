@@ -594,14 +594,17 @@ bool write_sequence(const std::string &folder, Random *r) {
   return true;
 }
 
-std::string camera_lines(const std::vector<Camera> &cameras) {
+// The cameras' matrices, one line per row, or with `one_line_each` one line
+// of all 12 entries per camera (the evaluation folders' form).
+std::string camera_lines(const std::vector<Camera> &cameras, bool one_line_each = false) {
   std::string text;
   for (const Camera &c : cameras) {
     double p[3][4];
     camera_matrix(c, p);
     for (int i = 0; i < 3; ++i) {
       char buffer[160];
-      std::snprintf(buffer, sizeof buffer, "%.9f %.9f %.9f %.9f\n", p[i][0], p[i][1], p[i][2], p[i][3]);
+      std::snprintf(buffer, sizeof buffer, "%.9f %.9f %.9f %.9f%c", p[i][0], p[i][1], p[i][2], p[i][3],
+                    one_line_each && i < 2 ? ' ' : '\n');
       text += buffer;
     }
   }
@@ -616,17 +619,7 @@ int write_evaluation(const std::string &folder, int inliers, int outliers) {
   if (!make_folder(folder)) return 1;
   Random r{kSeed + 16};
   const std::vector<Camera> cameras = scene_cameras();
-  std::string text;
-  for (const Camera &c : cameras) {
-    double p[3][4];
-    camera_matrix(c, p);
-    for (int e = 0; e < 12; ++e) {
-      char buffer[64];
-      std::snprintf(buffer, sizeof buffer, e == 11 ? "%.9f\n" : "%.9f ", p[e / 4][e % 4]);
-      text += buffer;
-    }
-  }
-  if (!write_text(folder + "/cameras.txt", text)) return 1;
+  if (!write_text(folder + "/cameras.txt", camera_lines(cameras, true))) return 1;
   if (!write_text(folder + "/triplets.txt", match_lines(make_matches(cameras, inliers, outliers, &r))))
     return 1;
   std::printf("wrote %s: %d triplets (%d true, %d wrong), noise %.2f pixels\n", folder.c_str(),
