@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -221,6 +222,30 @@ TEST(RefineCli, DegenerateInputKeepsTheStatusAndSaysWhy) {
   EXPECT_NE(r.out.find("No robust estimate: fewer than seven triplets; faithful sampling follows\n"),
             std::string::npos);
   EXPECT_NE(r.out.find("Kept the faithful result: "), std::string::npos);
+}
+
+// A program without its module beside it (nor in ../lib/tarvik) gives the
+// faithful run's files and lines, with the refinement block saying why.
+TEST(RefineCli, WithoutTheModuleTheFaithfulResultStands) {
+  const synthetic::TripletSet set = synthetic::projective_set(21, 150, 0.3, 100);
+  qortest::TempDir dir;
+  qortest::write_file(dir.file("m.txt"), synthetic::file_text(set));
+  const std::string alone = dir.file("ostrel");
+  std::filesystem::copy_file(qortest::program_path("ostrel"), alone);
+  const qortest::RunResult plain = run_ostrel({"-f", "m.txt"}, dir.path());
+  const std::string tensor = qortest::read_file(dir.file("m.txt.TM"));
+  const std::string support = qortest::read_file(dir.file("m.txt.TM.matches"));
+  const qortest::RunResult g = qortest::run_program(alone, {"-f", "m.txt", "-g"}, dir.path(), "ostrel");
+  EXPECT_EQ(g.status, 0);
+  EXPECT_EQ(g.err, plain.err);
+  const std::string block =
+      "\n=== Geometric refinement ===\n"
+      "Kept the faithful result: the refinement module ostrel-refine.so cannot be loaded\n";
+  const size_t at = g.out.find(block);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(g.out.substr(0, at) + g.out.substr(at + block.size()), plain.out);
+  EXPECT_EQ(qortest::read_file(dir.file("m.txt.TM")), tensor);
+  EXPECT_EQ(qortest::read_file(dir.file("m.txt.TM.matches")), support);
 }
 
 }  // namespace
