@@ -241,7 +241,7 @@ def main():
              "|---|---|---|---|---|---|---|---|---|"]
     all_errors = []
     for folder in a.folders:
-        rows, errors, info = evaluate(folder, a.ostrel)
+        rows, errors, info = evaluate(folder, os.path.abspath(a.ostrel))
         all_errors.append((os.path.basename(os.path.normpath(folder)), errors))
         for r in rows:
             med = "(no tensor)" if r["transfer"] is None else f"{r['transfer']:.3f}"
