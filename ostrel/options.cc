@@ -84,7 +84,14 @@ bool parse_ostrel_command_line(int argc, char **argv, OstrelParams *params,
         params->usePreviousTensor = 1;
         std::printf("Tensormatfile file %s\n", value);
         break;
-      default:  // b, g, h, o, p, q, r and everything outside a..t
+      case 'g':
+        line->geometricRefinement = 1;
+        break;
+      case 'r':
+        line->robustSampling = 1;
+        line->geometricRefinement = 1;
+        break;
+      default:  // b, h, o, p, q and everything outside a..t
         return false;
     }
   }

@@ -28,6 +28,8 @@ struct OstrelCommandLine {
   const char *imageFile2 = nullptr;       // -j
   const char *imageFile3 = nullptr;       // -k, only names the second output image
   const char *previousTensorBase = nullptr;  // -t, the match file name of the earlier run
+  int32_t geometricRefinement = 0;        // -g: bundle adjustment and re-selection
+  int32_t robustSampling = 0;             // -r: robust sampling, implies -g
 };
 
 // Writes "TARVIK TOOL: <name>\nTARVIK VERSION: 2.11\n" to standard error.

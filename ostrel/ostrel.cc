@@ -17,6 +17,7 @@
 #include "numeric_note.h"
 #include "options.h"
 #include "previous_filter.h"
+#include "refinement.h"
 #include "report_print.h"
 #include "tensor_file.h"
 #include "trifocal.h"
@@ -41,6 +42,36 @@ void read_previous_tensor(const std::string &name, TrifocalTensor *tensor) {
     std::exit(1);
   }
   print_tensor_echo(stdout, *tensor);
+}
+
+// What the faithful estimation needs besides the tensor and the flags.
+struct FaithfulRun {
+  const OstrelParams *params;
+  const OstrelCommandLine *line;
+  const MatchRecord *matches;
+  int count;
+};
+
+// The faithful estimation: its lines printed as they happen, support[]
+// written, and *tensor replaced by its result (without any tensor (too few
+// matches, no scratch memory) the zero tensor, never the previous run's). A
+// fatal numerical error ends the run with status 1, exhausted memory with 2.
+void estimate_faithfully(void *context, TrifocalTensor *tensor, int32_t *support) {
+  const FaithfulRun &run = *static_cast<const FaithfulRun *>(context);
+  EstimationOptions options = estimator_options(*run.params, *run.line);
+  EstimationPrinter printer = {stdout, &options};
+  options.progress = print_estimation_step;
+  options.progress_context = &printer;
+  const EstimationReport report = estimate_tensor(options, run.matches, run.count, support);
+  if (report.status == Status::numeric_failure) {
+    print_numeric_failure(report.failure_message);
+    std::exit(1);
+  }
+  if (report.status == Status::out_of_memory && report.sampling_end != SamplingEnd::scratch_failed) {
+    std::printf("Memory Allocation error in tensoramental\n");
+    std::exit(2);
+  }
+  *tensor = report.tensor;
 }
 
 int run(int argc, char **argv) {
@@ -97,24 +128,14 @@ int run(int argc, char **argv) {
     std::exit(2);
   }
 
-  // 8-9. Estimation, its lines printed as they happen.
+  // 8-9. Estimation, its lines printed as they happen; with -g or -r the
+  // refinement stage follows (or, with -r, comes first).
   std::printf("\nEvaluating the trifocal tensor ........\n");
-  EstimationOptions options = estimator_options(params, line);
-  EstimationPrinter printer = {stdout, &options};
-  options.progress = print_estimation_step;
-  options.progress_context = &printer;
-  const EstimationReport report = estimate_tensor(options, matches, count, support);
-  if (report.status == Status::numeric_failure) {
-    print_numeric_failure(report.failure_message);
-    std::exit(1);
-  }
-  if (report.status == Status::out_of_memory && report.sampling_end != SamplingEnd::scratch_failed) {
-    std::printf("Memory Allocation error in tensoramental\n");
-    std::exit(2);
-  }
-  // Without any tensor (too few matches, no scratch memory) this is the zero
-  // tensor, never the previous run's.
-  tensor = report.tensor;
+  FaithfulRun faithful = {&params, &line, matches, count};
+  if (line.geometricRefinement)
+    run_refinement(params, line, matches, count, estimate_faithfully, &faithful, &tensor, support);
+  else
+    estimate_faithfully(&faithful, &tensor, support);
 
   // 10. Tensor file, named match file + ".TM".
   const Status written_tensor = write_tensor(tensor, tensor_name);

@@ -117,19 +117,30 @@ int view_camera(const CanonicalPositions &q, double x, double y, double z,
   return 1;
 }
 
-int six_point_on_copy(MatchRecord *copy, int n, TrifocalTensor *t, const char **failure) {
+// Everything of the computation that comes before the root of the cubic:
+// the normalisation, the canonical frames, the two null-space vectors and
+// the cubic's coefficients.
+struct SixPointSetup {
+  NormalisingTransform nt_first, nt_middle, nt_last;
+  FixedMatrix<3, 3> from_canonical[3];  // last, middle, first
+  CanonicalPositions canonical[3];
+  double g[6], h[6];
+  double c3, c2, c1, c0;
+};
+
+// Fills *s from the working copy; 0 when the sample is rejected.
+int six_point_setup(MatchRecord *copy, int n, SixPointSetup *s, const char **failure) {
   // Degeneracy of the basis, in pixels: first, middle, then last image.
   if (basis_is_degenerate(copy[0].first, copy[1].first, copy[2].first, copy[3].first)) return 0;
   if (basis_is_degenerate(copy[0].middle, copy[1].middle, copy[2].middle, copy[3].middle))
     return 0;
   if (basis_is_degenerate(copy[0].last, copy[1].last, copy[2].last, copy[3].last)) return 0;
 
-  NormalisingTransform nt_first, nt_middle, nt_last;
-  normalise_sample(copy, n, &nt_first, &nt_middle, &nt_last);
+  normalise_sample(copy, n, &s->nt_first, &s->nt_middle, &s->nt_last);
   // Non-finite or overflowing coordinates would reach the LU decompositions
   // as all-zero or all-NaN rows and end the process; refuse them here.
-  if (!usable_factor(nt_first.factor()) || !usable_factor(nt_middle.factor()) ||
-      !usable_factor(nt_last.factor()))
+  if (!usable_factor(s->nt_first.factor()) || !usable_factor(s->nt_middle.factor()) ||
+      !usable_factor(s->nt_last.factor()))
     return 0;
   for (int r = 0; r < 6; ++r)
     if (!all_finite(copy[r])) return 0;
@@ -138,12 +149,11 @@ int six_point_on_copy(MatchRecord *copy, int n, TrifocalTensor *t, const char **
   MatchPoint MatchRecord::*const member[3] = {&MatchRecord::last, &MatchRecord::middle,
                                               &MatchRecord::first};
   FixedMatrix<3, 3> to_canonical[3];
-  FixedMatrix<3, 3> from_canonical[3];
-  CanonicalPositions canonical[3];
+  CanonicalPositions *canonical = s->canonical;
   for (int v = 0; v < 3; ++v) {
     MatchPoint MatchRecord::*const which = member[v];
     if (basis_transform(copy[0].*which, copy[1].*which, copy[2].*which, copy[3].*which,
-                        to_canonical[v].get(), from_canonical[v].get(), failure) != Status::ok)
+                        to_canonical[v].get(), s->from_canonical[v].get(), failure) != Status::ok)
       return 0;
     FixedVector<3> p, image;
     p[1] = (copy[4].*which).x, p[2] = (copy[4].*which).y, p[3] = 1.0;
@@ -179,51 +189,132 @@ int six_point_on_copy(MatchRecord *copy, int n, TrifocalTensor *t, const char **
   if (std::fabs(d[3]) <= kNullSpaceTolerance) return 0;
 
   // Candidate solutions t = g + lambda h; the cubic constraint fixes lambda.
-  double g[6], h[6];
   for (int r = 1; r <= 5; ++r) {
-    g[r] = vectors[r][4];
-    h[r] = vectors[r][5];
+    s->g[r] = vectors[r][4];
+    s->h[r] = vectors[r][5];
   }
-  g[0] = h[0] = 0.0;
-  const double c3 = cubic_constraint(h);
-  const double c2 = mixed_coefficient(g, h);
-  const double c1 = mixed_coefficient(h, g);
-  const double c0 = cubic_constraint(g);
-  double lambda, unused2, unused3;
-  solve_cubic(c2 / c3, c1 / c3, c0 / c3, &lambda, &unused2, &unused3);
+  s->g[0] = s->h[0] = 0.0;
+  s->c3 = cubic_constraint(s->h);
+  s->c2 = mixed_coefficient(s->g, s->h);
+  s->c1 = mixed_coefficient(s->h, s->g);
+  s->c0 = cubic_constraint(s->g);
+  return 1;
+}
 
+// The tensor (pixel coordinates) of the root lambda; 0 when a camera system
+// fails (*failure names a fatal numerical error). When `cameras` is given it receives the middle and first cameras in
+// the normalised coordinates, in the frame where the last camera is [I | 0].
+int six_point_finish(SixPointSetup &s, double lambda, TrifocalTensor *t,
+                     FixedMatrix<3, 4> *cameras, const char **failure) {
   double tv[6];
-  for (int r = 1; r <= 5; ++r) tv[r] = g[r] + lambda * h[r];
+  for (int r = 1; r <= 5; ++r) tv[r] = s.g[r] + lambda * s.h[r];
   const double x = (tv[4] - tv[5]) / (tv[2] - tv[3]);
   const double y = tv[4] / (tv[1] - tv[3]);
   const double z = tv[5] / (tv[1] - tv[2]);
 
   FixedMatrix<3, 4> camera[3];  // last, middle, first
   for (int v = 0; v < 3; ++v)
-    if (!view_camera(canonical[v], x, y, z, from_canonical[v], camera[v])) return 0;
+    if (!view_camera(s.canonical[v], x, y, z, s.from_canonical[v], camera[v])) return 0;
   if (camera_has_vanishing_row(camera[0])) return 0;
 
   TrifocalTensor normalised;
   if (tensor_from_cameras(camera[0].get(), camera[1].get(), camera[2].get(), &normalised,
                           failure) != Status::ok)
     return 0;
-  denormalise_tensor(&normalised, nt_first.factor(), nt_middle.factor(), nt_last.factor());
+  denormalise_tensor(&normalised, s.nt_first.factor(), s.nt_middle.factor(),
+                     s.nt_last.factor());
   *t = normalised;
+  if (cameras) {
+    cameras[0] = camera[1];
+    cameras[1] = camera[2];
+  }
   return 1;
+}
+
+int six_point_on_copy(MatchRecord *copy, int n, TrifocalTensor *t, const char **failure) {
+  SixPointSetup s;
+  if (!six_point_setup(copy, n, &s, failure)) return 0;
+  double lambda, unused2, unused3;
+  solve_cubic(s.c2 / s.c3, s.c1 / s.c3, s.c0 / s.c3, &lambda, &unused2, &unused3);
+  return six_point_finish(s, lambda, t, nullptr, failure);
+}
+
+// Value of x^3 + a x^2 + b x + c and one Newton step towards its root, kept
+// only when it lowers the magnitude of the value.
+double polish_root(double a, double b, double c, double x) {
+  for (int step = 0; step < 3; ++step) {
+    const double f = ((x + a) * x + b) * x + c;
+    const double df = (3.0 * x + 2.0 * a) * x + b;
+    if (!(df != 0.0)) break;
+    const double next = x - f / df;
+    const double fn = ((next + a) * next + b) * next + c;
+    if (!(std::fabs(fn) < std::fabs(f))) break;
+    x = next;
+  }
+  return x;
+}
+
+int six_point_solutions_on_copy(MatchRecord *copy, int n, SixPointSolution out[3],
+                                const char **failure) {
+  SixPointSetup s;
+  if (!six_point_setup(copy, n, &s, failure)) return 0;
+  const double a = s.c2 / s.c3, b = s.c1 / s.c3, c = s.c0 / s.c3;
+  if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(c)) return 0;
+  double roots[3];
+  solve_cubic(a, b, c, &roots[0], &roots[1], &roots[2]);
+  const double q = (a * a - 3.0 * b) / 9.0;
+  const double r = (2.0 * a * a * a - 9.0 * a * b + 27.0 * c) / 54.0;
+  const int real = (q == 0.0 && r == 0.0) || q * q * q - r * r < 0.0 ? 1 : 3;
+  int found = 0;
+  for (int k = 0; k < real; ++k) {
+    const double lambda = polish_root(a, b, c, roots[k]);
+    FixedMatrix<3, 4> cameras[2];
+    SixPointSolution &sol = out[found];
+    if (!six_point_finish(s, lambda, &sol.tensor, cameras, failure)) continue;
+    bool finite = true;
+    for (int e = 0; e < 27; ++e) finite = finite && std::isfinite(sol.tensor.entry[e]);
+    for (int row = 0; row < 3; ++row)
+      for (int col = 0; col < 4; ++col) {
+        sol.middle[row][col] = cameras[0][row + 1][col + 1];
+        sol.first[row][col] = cameras[1][row + 1][col + 1];
+        finite = finite && std::isfinite(sol.middle[row][col]) && std::isfinite(sol.first[row][col]);
+      }
+    if (!finite) continue;
+    sol.f_first = s.nt_first.factor();
+    sol.f_middle = s.nt_middle.factor();
+    sol.f_last = s.nt_last.factor();
+    ++found;
+  }
+  return found;
+}
+
+// body(copy) on a working copy of sample[0..n-1] (n >= 6, else 0): on the
+// stack for n <= kStackRecords, on the heap beyond.
+template <typename Body>
+int on_working_copy(const MatchRecord *sample, int n, Body body) {
+  if (n < 6) return 0;
+  if (n <= kStackRecords) {
+    MatchRecord copy[kStackRecords];
+    for (int r = 0; r < n; ++r) copy[r] = sample[r];
+    return body(copy);
+  }
+  std::vector<MatchRecord> copy(sample, sample + n);
+  return body(copy.data());
 }
 
 }  // namespace
 
 int compute_six_point_tensor(const MatchRecord *sample, int n, TrifocalTensor *t,
                              const char **failure) {
-  if (n < 6) return 0;
-  if (n <= kStackRecords) {
-    MatchRecord copy[kStackRecords];
-    for (int r = 0; r < n; ++r) copy[r] = sample[r];
-    return six_point_on_copy(copy, n, t, failure);
-  }
-  std::vector<MatchRecord> copy(sample, sample + n);
-  return six_point_on_copy(copy.data(), n, t, failure);
+  return on_working_copy(sample, n,
+                         [&](MatchRecord *copy) { return six_point_on_copy(copy, n, t, failure); });
+}
+
+int compute_six_point_solutions(const MatchRecord *sample, int n, SixPointSolution out[3],
+                                const char **failure) {
+  return on_working_copy(sample, n, [&](MatchRecord *copy) {
+    return six_point_solutions_on_copy(copy, n, out, failure);
+  });
 }
 
 Status basis_transform(const MatchPoint &p1, const MatchPoint &p2, const MatchPoint &p3,

@@ -33,6 +33,30 @@
 int compute_six_point_tensor(const MatchRecord *sample, int n, TrifocalTensor *t,
                              const char **failure = nullptr);
 
+// One solution of the six-point computation: its tensor (pixel coordinates,
+// scaled as compute_six_point_tensor scales it) and its cameras in the
+// scale-normalised coordinates (positions times the factors below), in the
+// projective frame where the last image's camera is [I | 0].
+struct SixPointSolution {
+  TrifocalTensor tensor;
+  double middle[3][4];
+  double first[3][4];
+  double f_first, f_middle, f_last;  // 1/s of each image's normalisation
+};
+
+// Every real solution of the six-point computation of the first six
+// triplets of sample[0..n-1]: each real root of the cubic (polished by
+// Newton steps, since the second and third roots of solve_cubic carry a
+// small error) gives one solution. Returns their number, 0..3, in the order
+// of solve_cubic's roots (the first is the root that
+// compute_six_point_tensor keeps); roots whose cameras fail or come out
+// non-finite are left out. Rejects the same samples as
+// compute_six_point_tensor; a fatal numerical error ends the computation of
+// a root as it does there (*failure, when given, names it). Nothing is
+// allocated on the heap for n <= 16.
+int compute_six_point_solutions(const MatchRecord *sample, int n, SixPointSolution out[3],
+                                const char **failure = nullptr);
+
 // Projective basis of one image. from_canonical (3x3, unit-offset) has the
 // columns mu1*p1, mu2*p2, mu3*p3 (homogeneous (x, y, 1)), where
 // mu = K^-1 (x4, y4, 1) and K has the columns p1, p2, p3: it maps (1,0,0),

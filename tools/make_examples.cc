@@ -453,14 +453,17 @@ bool write_sequence(const std::string &folder, Random *r) {
   return true;
 }
 
-std::string camera_lines(const std::vector<Camera> &cameras) {
+// The cameras' matrices, one line per row, or with `one_line_each` one line
+// of all 12 entries per camera (the evaluation folders' form).
+std::string camera_lines(const std::vector<Camera> &cameras, bool one_line_each = false) {
   std::string text;
   for (const Camera &c : cameras) {
     double p[3][4];
     camera_matrix(c, p);
     for (int i = 0; i < 3; ++i) {
       char buffer[160];
-      std::snprintf(buffer, sizeof buffer, "%.9f %.9f %.9f %.9f\n", p[i][0], p[i][1], p[i][2], p[i][3]);
+      std::snprintf(buffer, sizeof buffer, "%.9f %.9f %.9f %.9f%c", p[i][0], p[i][1], p[i][2], p[i][3],
+                    one_line_each && i < 2 ? ' ' : '\n');
       text += buffer;
     }
   }
@@ -485,26 +488,32 @@ std::vector<Camera> frame_cameras() {
 int write_frames(const std::string &folder) {
   if (!make_folder(folder)) return 1;
   const std::vector<Camera> cameras = frame_cameras();
-  std::string lines;
   for (size_t v = 0; v < cameras.size(); ++v) {
     std::string name = folder + "/frame" + std::to_string(v + 1) + ".jpg";
     if (!render_view(cameras[v], name)) {
       std::fprintf(stderr, "make_examples: can't write %s\n", name.c_str());
       return 1;
     }
-    double p[3][4];
-    camera_matrix(cameras[v], p);
-    for (int i = 0; i < 3; ++i) {
-      for (int j = 0; j < 4; ++j) {
-        char buffer[40];
-        std::snprintf(buffer, sizeof buffer, i == 2 && j == 3 ? "%.9f\n" : "%.9f ", p[i][j]);
-        lines += buffer;
-      }
-    }
   }
-  if (!write_text(folder + "/cameras.txt", lines)) return 1;
+  if (!write_text(folder + "/cameras.txt", camera_lines(cameras, true))) return 1;
   std::printf("wrote %s: %d frames frame1.jpg .. frame%d.jpg and cameras.txt\n", folder.c_str(), kFrames,
               kFrames);
+  return 0;
+}
+
+// An evaluation folder of the ray-cast scene: cameras.txt with one line of
+// the 12 entries of each camera (first, middle, last view) and triplets.txt
+// with `inliers` true and `outliers` wrong triplets. Seeded apart from the
+// examples, so the examples stay as they are.
+int write_evaluation(const std::string &folder, int inliers, int outliers) {
+  if (!make_folder(folder)) return 1;
+  Random r(kSeed + 16);
+  const std::vector<Camera> cameras = scene_cameras();
+  if (!write_text(folder + "/cameras.txt", camera_lines(cameras, true))) return 1;
+  if (!write_text(folder + "/triplets.txt", match_lines(make_matches(kScene, cameras, inliers, outliers, kMatchSettings, &r))))
+    return 1;
+  std::printf("wrote %s: %d triplets (%d true, %d wrong), noise %.2f pixels\n", folder.c_str(),
+              inliers + outliers, inliers, outliers, kNoise);
   return 0;
 }
 
@@ -512,6 +521,14 @@ int write_frames(const std::string &folder) {
 
 int main(int argc, char **argv) {
   if (argc == 3 && std::strcmp(argv[1], "--frames") == 0) return write_frames(argv[2]);
+  if (argc >= 3 && std::strcmp(argv[1], "--eval") == 0) {
+    // make_examples --eval FOLDER [TRUE WRONG]
+    const int inliers = argc >= 5 ? std::atoi(argv[3]) : 890;
+    const int outliers = argc >= 5 ? std::atoi(argv[4]) : 110;
+    if (argc != 3 && argc != 5) return 1;
+    if (inliers < 0 || outliers < 0 || inliers + outliers > 1000000) return 1;
+    return write_evaluation(argv[2], inliers, outliers);
+  }
   if (argc > 2) {
     std::fprintf(stderr, "usage: make_examples [output folder]\n");
     return 1;

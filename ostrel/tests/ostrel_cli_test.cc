@@ -76,7 +76,7 @@ TEST(OstrelCli, BannerShowsTheInvocationName) {
 }
 
 TEST(OstrelCli, UnknownOptionLettersGiveUsage) {
-  for (const char *opt : {"-b", "-g", "-h", "-o", "-p", "-q", "-r", "-u", "-z", "-F", "-A", "--",
+  for (const char *opt : {"-b", "-h", "-o", "-p", "-q", "-u", "-z", "-F", "-A", "--",
                           "-", "", "f", "-1"})
     expect_usage({"-f", "m.txt", opt});
 }
