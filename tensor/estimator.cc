@@ -273,6 +273,9 @@ void score_slot(const EstimationOptions &options, const MatchRecord *matches, in
 void process_slot(const EstimationOptions &options, const MatchRecord *matches, int count,
                   bool prune_matches, double best, SampleSlot *slot) {
   slot->failure = nullptr;
+  // The affine tensor writes only its own entries: the others stay zero, as
+  // in the one working tensor of a single thread.
+  slot->tensor = TrifocalTensor{};
   slot->computed = compute_tensor(options.rule.method, slot->sample, options.sample_size,
                                   &slot->tensor, &slot->failure) != 0;
   if (slot->computed && !slot->noted) score_slot(options, matches, count, prune_matches, best, slot);

@@ -82,6 +82,9 @@ std::vector<Case> cases() {
   all.push_back({"affine", affine, {"-a", "-n", "200"}});
   all.push_back({"affine_l2", affine, {"-a", "-l", "-n", "200", "-d", "2"}});
   all.push_back({"affine_data_projective", affine, {"-n", "200"}});
+  // Noise under the affine method: the tensor entries outside the affine
+  // ones must stay zero on every thread.
+  all.push_back({"affine_noise", noise_text(10, 3000), {"-a", "-n", "80", "-d", "3"}});
   const std::string half = scene_text(5, 400, 50);
   all.push_back({"stop_early", half, {"-s", "0.99", "-n", "600"}});
   all.push_back({"stop_early_low", half, {"-s", "0.5", "-n", "600"}});
