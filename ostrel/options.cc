@@ -30,8 +30,8 @@ bool parse_ostrel_command_line(int argc, char **argv, OstrelParams *params,
     // two characters names none.
     const char letter = arg[0] != '\0' ? arg[1] : '\0';
     const bool takes_value = letter == 'd' || letter == 'e' || letter == 'f' || letter == 'i' ||
-                             letter == 'j' || letter == 'k' || letter == 'n' || letter == 's' ||
-                             letter == 't';
+                             letter == 'j' || letter == 'k' || letter == 'n' || letter == 'p' ||
+                             letter == 's' || letter == 't';
     const char *value = nullptr;
     if (takes_value) {
       if (i + 1 >= argc) return false;  // the value is missing
@@ -74,6 +74,11 @@ bool parse_ostrel_command_line(int argc, char **argv, OstrelParams *params,
       case 'n':
         read_integer_option(value, &line->samples);
         break;
+      case 'p': {
+        int32_t threads = 0;
+        if (read_integer_option(value, &threads) && threads > 0) line->threads = threads;
+        break;
+      }
       case 's':
         read_real_option(value, &params->successProbability);
         params->stopEarly = 1;
@@ -91,7 +96,7 @@ bool parse_ostrel_command_line(int argc, char **argv, OstrelParams *params,
         line->robustSampling = 1;
         line->geometricRefinement = 1;
         break;
-      default:  // b, h, o, p, q and everything outside a..t
+      default:  // b, h, o, q and everything outside a..t
         return false;
     }
   }
@@ -109,5 +114,6 @@ EstimationOptions estimator_options(const OstrelParams &params, const OstrelComm
   options.refit = params.refit != 0;
   options.stop_early = params.stopEarly != 0;
   options.success_probability = params.successProbability;
+  options.threads = line.threads;
   return options;
 }

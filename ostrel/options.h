@@ -30,6 +30,7 @@ struct OstrelCommandLine {
   const char *previousTensorBase = nullptr;  // -t, the match file name of the earlier run
   int32_t geometricRefinement = 0;        // -g: bundle adjustment and re-selection
   int32_t robustSampling = 0;             // -r: robust sampling, implies -g
+  int32_t threads = 0;                    // -p, threads of the estimation; 0 for every core
 };
 
 // Writes "TARVIK TOOL: <name>\nTARVIK VERSION: 2.11\n" to standard error.
@@ -41,7 +42,8 @@ void print_ostrel_usage();
 // Parses argv[1..argc-1] into *params and *line, which must hold their
 // defaults, printing the lines that -e, -s and -t print. Returns false for a
 // wrong command line: fewer than two arguments, an unknown option letter, a
-// value-taking option in last position, or no -f.
+// value-taking option in last position, or no -f. A -p value that is not a
+// positive integer leaves the thread count as it was.
 bool parse_ostrel_command_line(int argc, char **argv, OstrelParams *params,
                                OstrelCommandLine *line);
 

@@ -2,10 +2,16 @@
 // bound and random generator.
 #include "estimator.h"
 
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <vector>
 
 #include "linear.h"
 #include "numeric_note.h"
@@ -220,6 +226,268 @@ bool tame_tensor(const TrifocalTensor &t) {
   return true;
 }
 
+// ---- Sampling on several threads ---------------------------------------------
+
+// One drawn sample and what a thread made of it.
+struct SampleSlot {
+  MatchRecord sample[kMaxSampleSize];
+  TrifocalTensor tensor;
+  int32_t *flags;           // count entries
+  const char *failure;      // fatal numerical error of the computation
+  double score;
+  int l2_count;
+  bool computed;            // a tensor was produced
+  bool pruned;              // its scoring stopped: it cannot be taken
+  bool noted;               // a numerical line was reported: compute it again in order
+};
+
+// A batch of slots for the threads to work on; `best` is the best score of
+// the samples taken before the batch, so a thread prunes at most as much as
+// one thread taking the samples in order would.
+struct SampleBatch {
+  const EstimationOptions *options;
+  const MatchRecord *matches;
+  int count;
+  bool prune_matches;
+  SampleSlot *slots;
+  int size;
+  double best;
+  std::atomic<int> next{0};
+};
+
+// Scores the tensor of `slot` as one thread does: pruned where no transfer
+// can report a line.
+void score_slot(const EstimationOptions &options, const MatchRecord *matches, int count,
+                bool prune_matches, double best, SampleSlot *slot) {
+  slot->pruned = false;
+  slot->l2_count = 0;
+  slot->score =
+      prune_matches && tame_tensor(slot->tensor)
+          ? score_tensor_bounded(options.rule, matches, count, slot->tensor, best, slot->flags,
+                                 &slot->l2_count, &slot->pruned)
+          : score_tensor(options.rule, matches, count, slot->tensor, slot->flags, &slot->l2_count);
+}
+
+// Computes and scores the sample of `slot`, with notes going to the caller's
+// sink (or marking the slot, on a thread of the batch).
+void process_slot(const EstimationOptions &options, const MatchRecord *matches, int count,
+                  bool prune_matches, double best, SampleSlot *slot) {
+  slot->failure = nullptr;
+  // The affine tensor writes only its own entries: the others stay zero, as
+  // in the one working tensor of a single thread.
+  slot->tensor = TrifocalTensor{};
+  slot->computed = compute_tensor(options.rule.method, slot->sample, options.sample_size,
+                                  &slot->tensor, &slot->failure) != 0;
+  if (slot->computed && !slot->noted) score_slot(options, matches, count, prune_matches, best, slot);
+}
+
+void mark_noted(void *context, const char *) {
+  SampleSlot *slot = *static_cast<SampleSlot **>(context);
+  if (slot != nullptr) slot->noted = true;
+}
+
+// Takes slots of the batch until none is left. The lines of the numerical
+// routines are not shown here: they only mark their slot.
+void work_on_batch(SampleBatch *batch) {
+  SampleSlot *current = nullptr;
+  NumericNoteScope notes(mark_noted, &current);
+  for (;;) {
+    const int i = batch->next.fetch_add(1, std::memory_order_relaxed);
+    if (i >= batch->size) break;
+    current = &batch->slots[i];
+    current->noted = false;
+    process_slot(*batch->options, batch->matches, batch->count, batch->prune_matches, batch->best,
+                 current);
+    current = nullptr;
+  }
+}
+
+// Threads that wait for a batch, work on it with the calling thread, and
+// wait for the next one.
+class SampleCrew {
+ public:
+  // Starts up to `helpers` threads; fewer when the system refuses more.
+  explicit SampleCrew(int helpers) {
+    for (int n = 0; n < helpers; ++n) {
+      try {
+        threads_.emplace_back(&SampleCrew::serve, this);
+      } catch (...) {
+        break;
+      }
+    }
+  }
+  ~SampleCrew() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread &t : threads_) t.join();
+  }
+  SampleCrew(const SampleCrew &) = delete;
+  SampleCrew &operator=(const SampleCrew &) = delete;
+
+  int helpers() const { return static_cast<int>(threads_.size()); }
+
+  // Works on the batch with every thread; returns when all of it is done.
+  void run(SampleBatch *batch) {
+    batch->next.store(0, std::memory_order_relaxed);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      batch_ = batch;
+      busy_ = static_cast<int>(threads_.size());
+      ++generation_;
+    }
+    wake_.notify_all();
+    work_on_batch(batch);
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return busy_ == 0; });
+  }
+
+ private:
+  void serve() {
+    long long seen = 0;
+    for (;;) {
+      SampleBatch *batch = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+        if (quit_) return;
+        seen = generation_;
+        batch = batch_;
+      }
+      work_on_batch(batch);
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (--busy_ == 0) done_.notify_one();
+    }
+  }
+
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  SampleBatch *batch_ = nullptr;
+  long long generation_ = 0;
+  int busy_ = 0;
+  bool quit_ = false;
+};
+
+// Runs below this much work (matches x samples) stay on one thread: the
+// threads would not pay.
+constexpr long long kParallelWork = 50000;
+
+// Samples per thread in a batch.
+constexpr int kSlotsPerThread = 4;
+
+int threads_for(const EstimationOptions &options, int count) {
+  int threads = options.threads;
+  if (threads <= 0) {
+    const unsigned cores = std::thread::hardware_concurrency();
+    threads = cores > 0 ? static_cast<int>(cores) : 1;
+  }
+  if (threads > 64) threads = 64;
+  const long long samples = options.samples > 0 ? options.samples : 0;
+  if (static_cast<long long>(count) * (samples + 1) < kParallelWork) threads = 1;
+  return threads;
+}
+
+enum class ParallelRun { not_run, sampled, failed };
+
+// The sampling loop of estimate_tensor on several threads (see there). Leaves
+// everything alone and returns not_run when the slots cannot be allocated
+// or no helper thread starts; failed on a fatal numerical error (report
+// status and message set).
+ParallelRun sample_in_parallel(const EstimationOptions &options, const MatchRecord *matches,
+                               int count, bool prune_matches, int threads,
+                               EstimationReport &report, int32_t *support) {
+  const int size = threads * kSlotsPerThread;
+  std::unique_ptr<SampleSlot[]> slots(new (std::nothrow) SampleSlot[size]);
+  int32_t *flags = static_cast<int32_t *>(
+      std::malloc(static_cast<size_t>(count) * static_cast<size_t>(size) * sizeof(int32_t)));
+  if (!slots || flags == nullptr) {
+    std::free(flags);
+    return ParallelRun::not_run;
+  }
+  for (int i = 0; i < size; ++i) slots[i].flags = flags + static_cast<size_t>(i) * count;
+  SampleCrew crew(threads - 1);
+  if (crew.helpers() == 0) {
+    std::free(flags);
+    return ParallelRun::not_run;
+  }
+
+  UniformRandom random;
+  const int sample_size = options.sample_size;
+  double best = 0.0;
+  int counter = 0;
+  const int samples = options.samples;
+  const long long max_failures = failure_bound(samples);
+  long long failures = 0;
+  SampleBatch batch;
+  batch.options = &options;
+  batch.matches = matches;
+  batch.count = count;
+  batch.prune_matches = prune_matches;
+  batch.slots = slots.get();
+  batch.size = size;
+  ParallelRun outcome = ParallelRun::sampled;
+  bool more = true;
+  while (more) {
+    for (int i = 0; i < size; ++i) draw_sample(random, matches, count, sample_size, slots[i].sample);
+    batch.best = best;
+    crew.run(&batch);
+    // Take the results in sample order, exactly as one thread does.
+    for (int i = 0; i < size && more; ++i) {
+      SampleSlot &slot = slots[i];
+      ++report.samples_drawn;
+      if (slot.noted) {
+        // Again on this thread, its lines going to the caller in order.
+        slot.noted = false;
+        process_slot(options, matches, count, prune_matches, best, &slot);
+      }
+      if (!slot.computed) {
+        if (slot.failure != nullptr) {
+          report.status = Status::numeric_failure;
+          report.failure_message = slot.failure;
+          outcome = ParallelRun::failed;
+          more = false;
+          break;
+        }
+        --counter;  // a failed sample is not counted
+        if (++failures >= max_failures) {
+          report.sampling_end = SamplingEnd::failure_bound;
+          report.failures = failures;
+          more = false;
+          break;
+        }
+        more = another_sample(&counter, samples);
+        continue;
+      }
+      failures = 0;
+      if (!slot.pruned && slot.score > best) {
+        const int supporting =
+            options.rule.scoring == Scoring::l2 ? slot.l2_count : static_cast<int>(slot.score);
+        report.best_events.push_back(BestEvent{slot.score, supporting});
+        tell(options, EstimationStep::new_best, report);
+        best = slot.score;
+        report.tensor = slot.tensor;
+        std::memcpy(support, slot.flags, static_cast<size_t>(count) * sizeof(int32_t));
+      }
+      bool stop = false;
+      if (options.stop_early) {
+        const float bound = samples_needed(static_cast<float>(options.success_probability),
+                                           sample_size, static_cast<float>(best / count));
+        if (static_cast<double>(counter) > static_cast<double>(bound)) {
+          report.sampling_end = SamplingEnd::stopped_early;
+          report.stop_counter = counter;
+          stop = true;
+        }
+      }
+      more = !stop && another_sample(&counter, samples);
+    }
+  }
+  std::free(flags);
+  return outcome;
+}
+
 }  // namespace
 
 double score_tensor(const ScoringRule &rule, const MatchRecord *matches, int count,
@@ -264,64 +532,75 @@ EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRe
     return report;
   }
 
-  UniformRandom random;
   const bool prune_matches = tame_matches(matches, count);
-  MatchRecord sample[kMaxSampleSize];
-  double best = 0.0;
-  int counter = 0;
-  const int samples = options.samples;
-  const long long max_failures = failure_bound(samples);
-  long long failures = 0;
-  bool stop = false;
-  do {
-    draw_sample(random, matches, count, sample_size, sample);
-    ++report.samples_drawn;
-    const char *failure = nullptr;
-    if (!compute_tensor(method, sample, sample_size, &working, &failure)) {
-      if (failure != nullptr) {
-        std::free(flags);
-        report.status = Status::numeric_failure;
-        report.failure_message = failure;
-        return report;
+  const int threads = threads_for(options, count);
+  const ParallelRun parallel =
+      threads > 1 ? sample_in_parallel(options, matches, count, prune_matches, threads, report,
+                                       support)
+                  : ParallelRun::not_run;
+  if (parallel == ParallelRun::failed) {
+    std::free(flags);
+    return report;
+  }
+  if (parallel == ParallelRun::not_run) {
+    UniformRandom random;
+    MatchRecord sample[kMaxSampleSize];
+    double best = 0.0;
+    int counter = 0;
+    const int samples = options.samples;
+    const long long max_failures = failure_bound(samples);
+    long long failures = 0;
+    bool stop = false;
+    do {
+      draw_sample(random, matches, count, sample_size, sample);
+      ++report.samples_drawn;
+      const char *failure = nullptr;
+      if (!compute_tensor(method, sample, sample_size, &working, &failure)) {
+        if (failure != nullptr) {
+          std::free(flags);
+          report.status = Status::numeric_failure;
+          report.failure_message = failure;
+          return report;
+        }
+        --counter;  // a failed sample is not counted
+        if (++failures >= max_failures) {
+          report.sampling_end = SamplingEnd::failure_bound;
+          report.failures = failures;
+          break;
+        }
+        continue;
       }
-      --counter;  // a failed sample is not counted
-      if (++failures >= max_failures) {
-        report.sampling_end = SamplingEnd::failure_bound;
-        report.failures = failures;
-        break;
+      failures = 0;
+      int l2_count = 0;
+      // Scoring may stop early only where the transfers cannot report a line:
+      // their eigen-decompositions fail (and say so) only on non-finite or
+      // overflowing matrices, which tame inputs cannot produce. Elsewhere every
+      // match is scored, so that every such line is reported as before.
+      bool pruned = false;
+      const double score =
+          prune_matches && tame_tensor(working)
+              ? score_tensor_bounded(options.rule, matches, count, working, best, flags, &l2_count,
+                                     &pruned)
+              : score_tensor(options.rule, matches, count, working, flags, &l2_count);
+      if (!pruned && score > best) {
+        const int supporting = options.rule.scoring == Scoring::l2 ? l2_count : static_cast<int>(score);
+        report.best_events.push_back(BestEvent{score, supporting});
+        tell(options, EstimationStep::new_best, report);
+        best = score;
+        tensor = working;
+        std::memcpy(support, flags, static_cast<size_t>(count) * sizeof(int32_t));
       }
-      continue;
-    }
-    failures = 0;
-    int l2_count = 0;
-    // Scoring may stop early only where the transfers cannot report a line:
-    // their eigen-decompositions fail (and say so) only on non-finite or
-    // overflowing matrices, which tame inputs cannot produce. Elsewhere every
-    // match is scored, so that every such line is reported as before.
-    bool pruned = false;
-    const double score =
-        prune_matches && tame_tensor(working)
-            ? score_tensor_bounded(options.rule, matches, count, working, best, flags, &l2_count,
-                                   &pruned)
-            : score_tensor(options.rule, matches, count, working, flags, &l2_count);
-    if (!pruned && score > best) {
-      const int supporting = options.rule.scoring == Scoring::l2 ? l2_count : static_cast<int>(score);
-      report.best_events.push_back(BestEvent{score, supporting});
-      tell(options, EstimationStep::new_best, report);
-      best = score;
-      tensor = working;
-      std::memcpy(support, flags, static_cast<size_t>(count) * sizeof(int32_t));
-    }
-    if (options.stop_early) {
-      const float bound = samples_needed(static_cast<float>(options.success_probability),
-                                         sample_size, static_cast<float>(best / count));
-      if (static_cast<double>(counter) > static_cast<double>(bound)) {
-        report.sampling_end = SamplingEnd::stopped_early;
-        report.stop_counter = counter;
-        stop = true;
+      if (options.stop_early) {
+        const float bound = samples_needed(static_cast<float>(options.success_probability),
+                                           sample_size, static_cast<float>(best / count));
+        if (static_cast<double>(counter) > static_cast<double>(bound)) {
+          report.sampling_end = SamplingEnd::stopped_early;
+          report.stop_counter = counter;
+          stop = true;
+        }
       }
-    }
-  } while (!stop && another_sample(&counter, samples));
+    } while (!stop && another_sample(&counter, samples));
+  }
   std::free(flags);
   tell(options, EstimationStep::sampling_ended, report);
 

@@ -71,6 +71,9 @@ struct EstimationOptions {
   bool refit = true;                   // refit on all supporting matches after sampling
   bool stop_early = false;             // enable the stop-early rule
   double success_probability = 0.95;   // probability used by the stop-early rule
+  // Threads that compute and score the samples: 0 for every core. Small runs
+  // stay on one thread. The report is the same for every value.
+  int threads = 0;
   EstimationCallback progress = nullptr;  // may be null
   void *progress_context = nullptr;
 };
@@ -127,6 +130,17 @@ struct EstimationReport {
 // Per-sample work allocates nothing on the heap: the scratch flags are
 // allocated once per call, everything else lives on the stack (a new best
 // adds one entry to best_events).
+//
+// With several threads the samples are still drawn in the generator's one
+// sequence, a batch at a time; the threads compute and score the batch, and
+// the results are taken strictly in sample order, so the best tensor, the
+// events, the stop-early rule and the failure bound come out as with one
+// thread (samples drawn past the end of sampling are discarded). A sample
+// whose computation reports a numerical line is computed again when it is
+// taken, so that its lines reach the callback in order, and only for the
+// samples that one thread would have computed. The flags of every slot of a
+// batch are allocated once per call; when they cannot be, or no thread can
+// be started, the run stays on one thread.
 EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRecord *matches,
                                  int count, int32_t *support);
 

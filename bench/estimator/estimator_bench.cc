@@ -87,7 +87,7 @@ class QuietStdout {
   int saved_;
 };
 
-void run_ostrel(const std::string &path, int *supported) {
+void run_ostrel(const std::string &path, int threads, int *supported) {
   QuietStdout quiet;
   std::vector<MatchRecord> records;
   int lines = -1;
@@ -97,6 +97,7 @@ void run_ostrel(const std::string &path, int *supported) {
   std::vector<int32_t> support(count, 0);
   EstimationOptions options;
   options.samples = kSamples;
+  options.threads = threads;
   const EstimationReport report = estimate_tensor(options, matches, count, support.data());
   write_tensor(report.tensor, path + ".TM");
   write_support_matches(matches, count, support.data(), path + ".TM.matches");
@@ -104,14 +105,16 @@ void run_ostrel(const std::string &path, int *supported) {
   for (int32_t s : support) *supported += s;
 }
 
+// range(0) triplets, range(1) threads (0 for every core).
 void BM_Ostrel(benchmark::State &state, double inliers, const char *tag) {
   const int lines = static_cast<int>(state.range(0));
+  const int threads = static_cast<int>(state.range(1));
   const std::string path = make_file(lines, inliers, tag);
   int supported = 0;
   double seconds = 0.0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    run_ostrel(path, &supported);
+    run_ostrel(path, threads, &supported);
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
   const double per_run = seconds / static_cast<double>(state.iterations());
@@ -125,8 +128,22 @@ void BM_Ostrel(benchmark::State &state, double inliers, const char *tag) {
 
 void BM_OstrelHalfOutliers(benchmark::State &state) { BM_Ostrel(state, 0.5, "half"); }
 void BM_OstrelPureNoise(benchmark::State &state) { BM_Ostrel(state, 0.0, "noise"); }
-BENCHMARK(BM_OstrelHalfOutliers)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_OstrelPureNoise)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_OstrelHalfOutliers)->Args({2000, 1})->Args({20000, 1})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_OstrelPureNoise)->Args({2000, 1})->Args({20000, 1})->Unit(benchmark::kMillisecond)->Iterations(1);
+// The same run on 1, 2 and every thread, side by side: the parallel
+// efficiency is the one-thread time over threads x the time.
+BENCHMARK(BM_OstrelPureNoise)
+    ->Args({20000, 1})
+    ->Args({20000, 2})
+    ->Args({20000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK(BM_OstrelHalfOutliers)
+    ->Args({5000, 1})
+    ->Args({5000, 2})
+    ->Args({5000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 // The scoring of sampled tensors, as the estimator meets them: 5,000
 // triplets, half scene points with 0.2-pixel noise and half gross outliers,

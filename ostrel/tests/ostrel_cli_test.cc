@@ -76,7 +76,7 @@ TEST(OstrelCli, BannerShowsTheInvocationName) {
 }
 
 TEST(OstrelCli, UnknownOptionLettersGiveUsage) {
-  for (const char *opt : {"-b", "-h", "-o", "-p", "-q", "-u", "-z", "-F", "-A", "--",
+  for (const char *opt : {"-b", "-h", "-o", "-q", "-u", "-z", "-F", "-A", "--",
                           "-", "", "f", "-1"})
     expect_usage({"-f", "m.txt", opt});
 }
@@ -87,7 +87,7 @@ TEST(OstrelCli, ParsingStopsAtTheFirstError) {
 }
 
 TEST(OstrelCli, ValueOptionInLastPositionGivesUsage) {
-  for (const char *opt : {"-d", "-e", "-f", "-i", "-j", "-k", "-n", "-s", "-t"})
+  for (const char *opt : {"-d", "-e", "-f", "-i", "-j", "-k", "-n", "-p", "-s", "-t"})
     expect_usage({"-f", "m.txt", opt});
   expect_usage({"-c", "-f"});
   expect_usage({"-f", "m.txt", "-s", "0.9", "-t"}, "Stop early flag 0.900000\n");
