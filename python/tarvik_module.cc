@@ -298,7 +298,9 @@ EstimationResult estimate_tensor_py(const DoubleArray &matches, int samples, dou
     options.success_probability = stop_early.cast<double>();
   }
   if (threads < 0) throw py::value_error("threads must be 0 (all cores) or positive");
-  if (refine || robust) throw py::value_error("refine and robust are not available in this build");
+  options.threads = threads;
+  if (refine || robust) throw py::value_error(
+        "refine and robust (ostrel -g and -r) are not yet available from Python");
   const int count = static_cast<int>(records.size());
   if (count < options.sample_size)
     throw py::value_error("estimate_tensor needs at least " + std::to_string(options.sample_size) +

@@ -78,9 +78,12 @@ def test_estimate_tensor_is_ostrel(examples, tmp_path, args, kw):
 def test_estimate_on_random_scenes_repeats_and_transfers(tmp_path):
     rng = np.random.default_rng(7)
     m = random_triplets(rng, 400)
-    a = tarvik.estimate_tensor(m, samples=60)
-    b = tarvik.estimate_tensor(m, samples=60)
-    assert np.array_equal(a.tensor, b.tensor) and np.array_equal(a.inliers, b.inliers)
+    # 400 matches x 151 samples is enough work for the estimator to use threads.
+    a = tarvik.estimate_tensor(m, samples=150)
+    for threads in (1, 2, 3):
+        b = tarvik.estimate_tensor(m, samples=150, threads=threads)
+        assert np.array_equal(a.tensor, b.tensor) and np.array_equal(a.inliers, b.inliers)
+        assert b.new_best == a.new_best
     d = tarvik.transfer_distances(a.tensor, m)
     assert d.shape == (400, 3)
     # The support flags are exactly the triplets with all three distances below -d.
