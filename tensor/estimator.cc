@@ -90,6 +90,20 @@ void forward_note(void *context, const char *line) {
                        line);
 }
 
+// The stop-early rule after a sample: with `best` the best score so far,
+// sampling ends once the counter has passed the number of samples needed for
+// the success probability. Records the end in the report.
+bool stop_early_reached(const EstimationOptions &options, int sample_size, double best, int count,
+                        int counter, EstimationReport *report) {
+  if (!options.stop_early) return false;
+  const float bound = samples_needed(static_cast<float>(options.success_probability), sample_size,
+                                     static_cast<float>(best / count));
+  if (!(static_cast<double>(counter) > static_cast<double>(bound))) return false;
+  report->sampling_end = SamplingEnd::stopped_early;
+  report->stop_counter = counter;
+  return true;
+}
+
 void tell(const EstimationOptions &options, EstimationStep step, const EstimationReport &report) {
   if (options.progress != nullptr) options.progress(options.progress_context, step, report, nullptr);
 }
@@ -471,16 +485,7 @@ ParallelRun sample_in_parallel(const EstimationOptions &options, const MatchReco
         report.tensor = slot.tensor;
         std::memcpy(support, slot.flags, static_cast<size_t>(count) * sizeof(int32_t));
       }
-      bool stop = false;
-      if (options.stop_early) {
-        const float bound = samples_needed(static_cast<float>(options.success_probability),
-                                           sample_size, static_cast<float>(best / count));
-        if (static_cast<double>(counter) > static_cast<double>(bound)) {
-          report.sampling_end = SamplingEnd::stopped_early;
-          report.stop_counter = counter;
-          stop = true;
-        }
-      }
+      const bool stop = stop_early_reached(options, sample_size, best, count, counter, &report);
       more = !stop && another_sample(&counter, samples);
     }
   }
@@ -590,15 +595,7 @@ EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRe
         tensor = working;
         std::memcpy(support, flags, static_cast<size_t>(count) * sizeof(int32_t));
       }
-      if (options.stop_early) {
-        const float bound = samples_needed(static_cast<float>(options.success_probability),
-                                           sample_size, static_cast<float>(best / count));
-        if (static_cast<double>(counter) > static_cast<double>(bound)) {
-          report.sampling_end = SamplingEnd::stopped_early;
-          report.stop_counter = counter;
-          stop = true;
-        }
-      }
+      if (stop_early_reached(options, sample_size, best, count, counter, &report)) stop = true;
     } while (!stop && another_sample(&counter, samples));
   }
   std::free(flags);
