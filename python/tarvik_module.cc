@@ -384,9 +384,7 @@ std::vector<Track> chain_tracks_py(const std::vector<DoubleArray> &triplet_array
     const auto v = a.unchecked<2>();
     for (py::ssize_t n = 0; n < a.shape(0); ++n) {
       const Triplet t{{v(n, 0), v(n, 1)}, {v(n, 2), v(n, 3)}, {v(n, 4), v(n, 5)}};
-      if (point_distance(t.first, t.middle) <= disparity || point_distance(t.middle, t.last) <= disparity)
-        continue;
-      buffers[f].triplets.push_back(t);
+      if (!disparity_too_small(t, disparity)) buffers[f].triplets.push_back(t);
     }
   }
   ChainTable table;

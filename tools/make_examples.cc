@@ -387,19 +387,26 @@ std::vector<Camera> scene_cameras() {
           look_at({1.7, 1.7, -1.7}, {-0.3, 1.0, 7.0}, 390.0)};
 }
 
+// `views` cameras along a straight path: centre = start + step * i, each
+// looking at (turn * centre.x + aim, 1.1, 7.0), so that the view direction
+// turns less than the path moves.
+std::vector<Camera> path_cameras(int views, Vec3 start, Vec3 step, double turn, double aim) {
+  std::vector<Camera> cameras;
+  for (int i = 0; i < views; ++i) {
+    Vec3 centre{start.x + step.x * i, start.y + step.y * i, start.z + step.z * i};
+    Vec3 target{turn * centre.x + aim, 1.1, 7.0};
+    cameras.push_back(look_at(centre, target, 400.0));
+  }
+  return cameras;
+}
+
 constexpr int kSequenceViews = 6;
 
 // Six views along a path from left to right, rising a little and turning
 // less than the path bends, so that points at every depth move across the
 // image by more than vandrel's minimum disparity from one view to the next.
 std::vector<Camera> sequence_cameras() {
-  std::vector<Camera> cameras;
-  for (int i = 0; i < kSequenceViews; ++i) {
-    Vec3 centre{-2.0 + 0.55 * i, 1.6 + 0.06 * i, -2.6 + 0.25 * i};
-    Vec3 target{0.85 * centre.x + 0.3, 1.1, 7.0};
-    cameras.push_back(look_at(centre, target, 400.0));
-  }
-  return cameras;
+  return path_cameras(kSequenceViews, {-2.0, 1.6, -2.6}, {0.55, 0.06, 0.25}, 0.85, 0.3);
 }
 
 // Triplet files of the sequence: every point of a shared pool seen by the
@@ -476,13 +483,7 @@ constexpr int kFrames = 12;
 // little and turning towards the scene's centre, about 8 to 25 pixels of
 // image motion between frames.
 std::vector<Camera> frame_cameras() {
-  std::vector<Camera> cameras;
-  for (int i = 0; i < kFrames; ++i) {
-    Vec3 centre{-2.2 + 0.3 * i, 1.7 + 0.03 * i, -2.4 + 0.12 * i};
-    Vec3 target{0.6 * centre.x + 0.1, 1.1, 7.0};
-    cameras.push_back(look_at(centre, target, 400.0));
-  }
-  return cameras;
+  return path_cameras(kFrames, {-2.2, 1.7, -2.4}, {0.3, 0.03, 0.12}, 0.6, 0.1);
 }
 
 int write_frames(const std::string &folder) {

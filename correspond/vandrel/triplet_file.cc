@@ -27,6 +27,11 @@ std::string build_triplet_name(const TrackSettings &settings, int first) {
   return name;
 }
 
+bool disparity_too_small(const Triplet &t, int minimum_disparity) {
+  return point_distance(t.first, t.middle) <= minimum_disparity ||
+         point_distance(t.middle, t.last) <= minimum_disparity;
+}
+
 Status read_triplets(const std::string &name, int minimum_disparity, TripletBuffer *buffer,
                      ChainingEvents *events) {
   buffer->triplets.clear();
@@ -45,10 +50,7 @@ Status read_triplets(const std::string &name, int minimum_disparity, TripletBuff
     double v[6];
     if (parse_numbers(data.c_str() + start, v, 6) == 6) {
       Triplet t{{v[0], v[1]}, {v[2], v[3]}, {v[4], v[5]}};
-      // The second distance is looked at only when the first one passes;
-      // either way the triplet is dropped once.
-      if (point_distance(t.first, t.middle) <= minimum_disparity ||
-          point_distance(t.middle, t.last) <= minimum_disparity) {
+      if (disparity_too_small(t, minimum_disparity)) {
         if (events) events->too_small_disparity();
       } else {
         buffer->triplets.push_back(t);

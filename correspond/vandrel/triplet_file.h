@@ -33,6 +33,11 @@ struct TripletBuffer {
 // sqrt((q.x - p.x)^2 + (q.y - p.y)^2).
 double point_distance(ImagePoint p, ImagePoint q);
 
+// True when the first and middle, or the middle and last, positions of the
+// triplet lie at most `minimum_disparity` pixels apart: such a triplet is
+// dropped. The second distance is looked at only when the first one passes.
+bool disparity_too_small(const Triplet &t, int minimum_disparity);
+
 // Name of the triplet file for the images first, first + 1, first + 2:
 // preamble, number, ".", extension, "-" three times over, then the postamble,
 // e.g. "seq7.jpg-seq8.jpg-seq9.jpg.txt".
