@@ -4,139 +4,27 @@
 #include <cmath>
 
 #include "numeric.h"
+#include "jacobi_body.h"
 #include "numeric_note.h"
 #include "work_array.h"
 
-namespace {
-
-// The rotation applied to every pair of entries that the annihilation of
-// A[p][q] touches.
-inline void rotate(double &g_ref, double &h_ref, double s, double tau) {
-  const double g = g_ref;
-  const double h = h_ref;
-  g_ref = g - s * (h + g * tau);
-  h_ref = h + s * (g - h * tau);
-}
-
-void swap_columns(double **m, int rows, int i, int k) {
-  for (int row = 1; row <= rows; ++row) {
-    const double t = m[row][i];
-    m[row][i] = m[row][k];
-    m[row][k] = t;
-  }
-}
-
-// Position of the largest of d[i..n]; among equal values the last one wins.
-int largest_from(const double *d, int i, int n) {
-  int k = i;
-  double p = d[i];
-  for (int j = i + 1; j <= n; ++j) {
-    if (d[j] >= p) {
-      k = j;
-      p = d[j];
-    }
-  }
-  return k;
-}
-
-void swap_values(double *d, int i, int k) {
-  const double t = d[i];
-  d[i] = d[k];
-  d[k] = t;
-}
-
-}  // namespace
-
 int jacobi(double **a, int n, double *d, double **v, int *count) {
-  WorkArray<double> b(n);  // eigenvalues at the start of the sweep
-  WorkArray<double> z(n);  // their change during the sweep
-  for (int p = 1; p <= n; ++p) {
-    for (int q = 1; q <= n; ++q) v[p][q] = 0.0;
-    v[p][p] = 1.0;
-  }
-  for (int p = 1; p <= n; ++p) {
-    b[p] = d[p] = a[p][p];
-    z[p] = 0.0;
-  }
-  *count = 0;
-
-  for (int sweep = 1; sweep <= 50; ++sweep) {
-    double sm = 0.0;
-    for (int p = 1; p <= n - 1; ++p)
-      for (int q = p + 1; q <= n; ++q) sm += std::fabs(a[p][q]);
-    // Off-diagonal part gone: converged. (Exact zero is reached because
-    // negligible entries are set to 0 from the fifth sweep on.)
-    if (sm == 0.0) return 1;
-
-    // The first three sweeps rotate only entries above a threshold.
-    const double tresh = sweep < 4 ? 0.2 * sm / static_cast<double>(n * n) : 0.0;
-    for (int p = 1; p <= n - 1; ++p) {
-      for (int q = p + 1; q <= n; ++q) {
-        const double g = 100.0 * std::fabs(a[p][q]);
-        if (sweep > 4 && std::fabs(d[p]) + g == std::fabs(d[p]) &&
-            std::fabs(d[q]) + g == std::fabs(d[q])) {
-          // Too small to change either eigenvalue: drop it.
-          a[p][q] = 0.0;
-        } else if (std::fabs(a[p][q]) > tresh) {
-          double h = d[q] - d[p];
-          double t;
-          if (std::fabs(h) + g == std::fabs(h)) {
-            // Angle so small that t = 1/(2 theta) is exact enough (and
-            // theta^2 would overflow).
-            t = a[p][q] / h;
-          } else {
-            const double theta = 0.5 * h / a[p][q];
-            t = 1.0 / (std::fabs(theta) + std::sqrt(1.0 + theta * theta));
-            if (theta < 0.0) t = -t;
-          }
-          const double c = 1.0 / std::sqrt(1.0 + t * t);
-          const double s = t * c;
-          const double tau = s / (1.0 + c);
-          h = t * a[p][q];
-          z[p] -= h;
-          z[q] += h;
-          d[p] -= h;
-          d[q] += h;
-          a[p][q] = 0.0;
-          for (int j = 1; j <= p - 1; ++j) rotate(a[j][p], a[j][q], s, tau);
-          for (int j = p + 1; j <= q - 1; ++j) rotate(a[p][j], a[j][q], s, tau);
-          for (int j = q + 1; j <= n; ++j) rotate(a[p][j], a[q][j], s, tau);
-          for (int j = 1; j <= n; ++j) rotate(v[j][p], v[j][q], s, tau);
-          ++*count;
-        }
-      }
-    }
-    // Fold the sweep's changes into the eigenvalues in one step, which
-    // keeps rounding from accumulating in d.
-    for (int p = 1; p <= n; ++p) {
-      b[p] += z[p];
-      d[p] = b[p];
-      z[p] = 0.0;
-    }
-  }
-  numeric_note("Failed Jacobi\n");
-  return 0;
+  WorkArray<double> b(n);
+  WorkArray<double> z(n);
+  return jacobi_detail::jacobi_iterate(a, n, d, v, count, b.get(), z.get());
 }
 
-void sort_eigen(double *d, double **v, int n) {
-  for (int i = 1; i <= n - 1; ++i) {
-    const int k = largest_from(d, i, n);
-    if (k != i) {
-      swap_values(d, i, k);
-      swap_columns(v, n, i, k);
-    }
-  }
-}
+void sort_eigen(double *d, double **v, int n) { jacobi_detail::sort_descending(d, v, n); }
 
 void sort_with_index(double *d, int *index, double **m, int rows, int n) {
   for (int i = 1; i <= n - 1; ++i) {
-    const int k = largest_from(d, i, n);
+    const int k = jacobi_detail::largest_from(d, i, n);
     if (k != i) {
-      swap_values(d, i, k);
+      jacobi_detail::swap_values(d, i, k);
       const int t = index[i];
       index[i] = index[k];
       index[k] = t;
-      swap_columns(m, rows, i, k);
+      jacobi_detail::swap_columns(m, rows, i, k);
     }
   }
 }

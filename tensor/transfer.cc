@@ -3,8 +3,7 @@
 
 #include <cmath>
 
-#include "fixed_arrays.h"
-#include "numeric.h"
+#include "jacobi_body.h"
 
 namespace {
 
@@ -21,17 +20,17 @@ Absent absent_position(double first_x, double first_y, double middle_x, double m
 // Least-squares solution of the four rows: normal matrix, jacobi, sort, and
 // the eigenvector of the smallest eigenvalue made inhomogeneous.
 void solve_rows(const double rows[4][3], double *out_x, double *out_y) {
-  FixedMatrix<3, 3> normal;
+  double normal[4][4];
   for (int s = 1; s <= 3; ++s)
     for (int t = 1; t <= 3; ++t) normal[s][t] = 0.0;
   for (int r = 0; r < 4; ++r)
     for (int s = 1; s <= 3; ++s)
       for (int t = 1; t <= 3; ++t) normal[s][t] += rows[r][s - 1] * rows[r][t - 1];
-  FixedVector<3> d;
-  FixedMatrix<3, 3> v;
+  double d[4];
+  double v[4][4];
   int rotations = 0;
-  jacobi(normal.get(), 3, d.get(), v.get(), &rotations);
-  sort_eigen(d.get(), v.get(), 3);
+  jacobi3(normal, d, v, &rotations);
+  sort_eigen3(d, v);
   *out_x = v[1][3] / v[3][3];
   *out_y = v[2][3] / v[3][3];
 }

@@ -1,10 +1,12 @@
 // Cyclic Jacobi eigen-decomposition and the descending sorts.
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
 #include <gtest/gtest.h>
 
+#include "jacobi_body.h"
 #include "numeric.h"
 #include "numeric_note.h"
 #include "test_support.h"
@@ -158,6 +160,53 @@ TEST(Jacobi, RandomSymmetricMatricesSatisfyTheEigenEquation) {
   }
   // Beyond the stack work vectors.
   check_random_symmetric(rng, 40);
+}
+
+
+// The inline 3 x 3 routines of the point transfers must give the general
+// routines' results to the bit, rotation count and status included, on
+// ordinary, rank-deficient, repeated-eigenvalue, tiny, huge and NaN input.
+TEST(Jacobi, ThreeByThreeMatchesTheGeneralRoutineBitForBit) {
+  std::mt19937_64 rng(numtest::test_seed("Jacobi3", 3));
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (int trial = 0; trial < 3000; ++trial) {
+    SCOPED_TRACE(trial);
+    double rows[4][3];
+    const double scale = std::pow(10.0, numtest::uniform_int(rng, -150, 150));
+    for (auto &row : rows)
+      for (double &x : row) x = u(rng) * scale;
+    if (trial % 7 == 1)
+      for (auto &row : rows) row[2] = row[0] + row[1];  // rank 2
+    if (trial % 7 == 2)
+      for (auto &row : rows) row[1] = row[2] = 0.0;  // two zero eigenvalues
+    if (trial % 7 == 3) rows[trial % 4][trial % 3] = nan;
+    Matrix a(3, 3), v(3, 3);
+    Vector d(3);
+    double a3[4][4], v3[4][4], d3[4];
+    for (int s = 1; s <= 3; ++s)
+      for (int t = 1; t <= 3; ++t) {
+        double sum = 0.0;
+        for (const auto &row : rows) sum += row[s - 1] * row[t - 1];
+        a[s][t] = a3[s][t] = sum;
+      }
+    int count = 0, count3 = 0;
+    const int ok = jacobi(a.get(), 3, d.get(), v.get(), &count);
+    const int ok3 = jacobi3(a3, d3, v3, &count3);
+    sort_eigen(d.get(), v.get(), 3);
+    sort_eigen3(d3, v3);
+    ASSERT_EQ(ok, ok3);
+    ASSERT_EQ(count, count3);
+    for (int s = 1; s <= 3; ++s) {
+      ASSERT_EQ(std::memcmp(&d[s], &d3[s], sizeof(double)), 0) << "eigenvalue " << s;
+      for (int t = 1; t <= 3; ++t) {
+        ASSERT_EQ(std::memcmp(&v[s][t], &v3[s][t], sizeof(double)), 0) << s << "," << t;
+        if (t > s) {
+          ASSERT_EQ(std::memcmp(&a[s][t], &a3[s][t], sizeof(double)), 0);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
