@@ -4,6 +4,8 @@
 // One straight run: banner, command line, match file, (previous-tensor
 // filter), estimation, tensor file, support file, (annotated images). The
 // libraries return their results; everything shown is printed here.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -59,7 +61,8 @@ struct FaithfulRun {
 void estimate_faithfully(void *context, TrifocalTensor *tensor, int32_t *support) {
   const FaithfulRun &run = *static_cast<const FaithfulRun *>(context);
   EstimationOptions options = estimator_options(*run.params, *run.line);
-  EstimationPrinter printer = {stdout, &options};
+  ProgressLine line(isatty(STDERR_FILENO) == 1);
+  EstimationPrinter printer = {stdout, &options, &line};
   options.progress = print_estimation_step;
   options.progress_context = &printer;
   const EstimationReport report = estimate_tensor(options, run.matches, run.count, support);

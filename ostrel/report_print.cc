@@ -14,7 +14,21 @@ void print_estimation_step(void *printer, EstimationStep step, const EstimationR
                            const char *note) {
   const EstimationPrinter &p = *static_cast<const EstimationPrinter *>(printer);
   FILE *out = p.out;
+  if (step == EstimationStep::sample_taken) {
+    if (p.line == nullptr || !p.line->due()) return;
+    char text[128];
+    const int best = report.best_events.empty() ? 0 : report.best_events.back().count;
+    std::snprintf(text, sizeof text, "ostrel: %lld of %lld samples, best support %d of %d",
+                  report.samples_computed, static_cast<long long>(p.options->samples) + 1, best,
+                  report.match_count);
+    p.line->draw(text);
+    return;
+  }
+  // Every other step prints, or ends sampling: the line goes first.
+  if (p.line != nullptr) p.line->erase();
   switch (step) {
+    case EstimationStep::sample_taken:
+      break;
     case EstimationStep::new_best: {
       const BestEvent &e = report.best_events.back();
       if (p.options->rule.scoring == Scoring::l2)

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "estimator.h"
+#include "progress_line.h"
 #include "trifocal.h"
 
 // Progress callback of the estimator (EstimationOptions::progress); the
@@ -12,10 +13,13 @@
 // estimator's steps show: "NEW T" lines, the end of sampling, the support
 // count, the two assessments and the notes of the numerical routines. The
 // lines depend on the options of the run (scoring, sample size, success
-// probability), so the context record carries them.
+// probability), so the context record carries them. With a progress line
+// (standard error a terminal), the samples taken and the best support show
+// there while sampling runs.
 struct EstimationPrinter {
   FILE *out;
   const EstimationOptions *options;
+  ProgressLine *line = nullptr;  // may be null
 };
 void print_estimation_step(void *printer, EstimationStep step, const EstimationReport &report,
                            const char *note);

@@ -472,10 +472,12 @@ ParallelRun sample_in_parallel(const EstimationOptions &options, const MatchReco
           more = false;
           break;
         }
+        tell(options, EstimationStep::sample_taken, report);
         more = another_sample(&counter, samples);
         continue;
       }
       failures = 0;
+      ++report.samples_computed;
       if (!slot.pruned && slot.score > best) {
         const int supporting =
             options.rule.scoring == Scoring::l2 ? slot.l2_count : static_cast<int>(slot.score);
@@ -485,6 +487,7 @@ ParallelRun sample_in_parallel(const EstimationOptions &options, const MatchReco
         report.tensor = slot.tensor;
         std::memcpy(support, slot.flags, static_cast<size_t>(count) * sizeof(int32_t));
       }
+      tell(options, EstimationStep::sample_taken, report);
       const bool stop = stop_early_reached(options, sample_size, best, count, counter, &report);
       more = !stop && another_sample(&counter, samples);
     }
@@ -573,9 +576,11 @@ EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRe
           report.failures = failures;
           break;
         }
+        tell(options, EstimationStep::sample_taken, report);
         continue;
       }
       failures = 0;
+      ++report.samples_computed;
       int l2_count = 0;
       // Scoring may stop early only where the transfers cannot report a line:
       // their eigen-decompositions fail (and say so) only on non-finite or
@@ -595,6 +600,7 @@ EstimationReport estimate_tensor(const EstimationOptions &options, const MatchRe
         tensor = working;
         std::memcpy(support, flags, static_cast<size_t>(count) * sizeof(int32_t));
       }
+      tell(options, EstimationStep::sample_taken, report);
       if (stop_early_reached(options, sample_size, best, count, counter, &report)) stop = true;
     } while (!stop && another_sample(&counter, samples));
   }

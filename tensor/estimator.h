@@ -58,6 +58,8 @@ enum class EstimationStep {
   assessing_refit,    // the refit assessment is about to be computed
   refit_assessed,     // report.refit holds it
   numeric_note,       // a numerical routine reported `note` (a whole line)
+  sample_taken,       // a drawn sample was taken in order: report.samples_drawn,
+                      // .samples_computed and .best_events are current
 };
 
 struct EstimationReport;
@@ -90,6 +92,7 @@ struct EstimationReport {
   TrifocalTensor tensor{};  // the best tensor, refit when that helped; zero when none
   std::vector<BestEvent> best_events;
   long long samples_drawn = 0;  // samples drawn, failed ones included
+  long long samples_computed = 0;  // samples that gave a tensor (the ones scored)
   SamplingEnd sampling_end = SamplingEnd::completed;
   int stop_counter = 0;         // the sample counter when the stop-early rule fired
   long long failures = 0;       // failed samples in a row when the bound was reached

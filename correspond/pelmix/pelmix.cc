@@ -2,7 +2,6 @@
 // disparity-gradient test and writes the kept ones next to the input.
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include "disparity_gradient.h"
 #include "matchio.h"
 #include "option_value.h"
+#include "progress_line.h"
 #include "version.h"
 
 namespace {
@@ -79,9 +79,7 @@ bool parse_command_line(int argc, char **argv, RunOptions *options) {
 // before anything else is printed and at the end.
 class PassPrinter : public FilterProgress {
  public:
-  using Clock = std::chrono::steady_clock;
-
-  explicit PassPrinter(bool terminal) : terminal_(terminal), start_(Clock::now()) {}
+  explicit PassPrinter(bool terminal) : line_(terminal) {}
 
   void pass_started(int pass, int remaining) override {
     erase();
@@ -97,29 +95,18 @@ class PassPrinter : public FilterProgress {
   }
 
   // Removes the progress line, if one is shown.
-  void erase() {
-    if (!shown_) return;
-    fputs("\r\033[K", stderr);
-    shown_ = false;
-  }
+  void erase() { line_.erase(); }
 
  private:
   void show(int pass, int remaining, double done) {
-    if (!terminal_) return;
-    const Clock::time_point now = Clock::now();
-    if (now - start_ < std::chrono::seconds(1)) return;
-    if (drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
-    fprintf(stderr, "\rpelmix: pass %d, %d matches left, %3d%%\033[K", pass, remaining,
-            static_cast<int>(done * 100.0));
-    shown_ = drawn_ = true;
-    last_ = now;
+    if (!line_.due()) return;
+    char text[96];
+    snprintf(text, sizeof text, "pelmix: pass %d, %d matches left, %3d%%", pass, remaining,
+             static_cast<int>(done * 100.0));
+    line_.draw(text);
   }
 
-  const bool terminal_;
-  const Clock::time_point start_;
-  Clock::time_point last_;
-  bool shown_ = false;  // the line is on the terminal now
-  bool drawn_ = false;  // it has been drawn at least once
+  ProgressLine line_;
 };
 
 // The threads of the run: -p, or every core the system reports.
