@@ -389,8 +389,19 @@ class SampleCrew {
 // threads would not pay.
 constexpr long long kParallelWork = 50000;
 
-// Samples per thread in a batch.
-constexpr int kSlotsPerThread = 4;
+// Samples per thread in a batch: enough that samples of unequal cost (failed
+// computations, pruned scoring) even out before the threads meet, within a
+// bound on the slots' support flags.
+constexpr int kSlotsPerThread = 16;
+constexpr long long kSlotFlagBudget = 8 << 20;  // flags of all slots together
+
+int slots_for(int threads, int count) {
+  const long long by_memory = kSlotFlagBudget / (count > 0 ? count : 1);
+  long long slots = static_cast<long long>(threads) * kSlotsPerThread;
+  if (slots > by_memory) slots = by_memory;
+  if (slots < 2LL * threads) slots = 2LL * threads;
+  return static_cast<int>(slots);
+}
 
 int threads_for(const EstimationOptions &options, int count) {
   int threads = options.threads;
@@ -413,7 +424,7 @@ enum class ParallelRun { not_run, sampled, failed };
 ParallelRun sample_in_parallel(const EstimationOptions &options, const MatchRecord *matches,
                                int count, bool prune_matches, int threads,
                                EstimationReport &report, int32_t *support) {
-  const int size = threads * kSlotsPerThread;
+  const int size = slots_for(threads, count);
   std::unique_ptr<SampleSlot[]> slots(new (std::nothrow) SampleSlot[size]);
   int32_t *flags = static_cast<int32_t *>(
       std::malloc(static_cast<size_t>(count) * static_cast<size_t>(size) * sizeof(int32_t)));
@@ -441,15 +452,19 @@ ParallelRun sample_in_parallel(const EstimationOptions &options, const MatchReco
   batch.count = count;
   batch.prune_matches = prune_matches;
   batch.slots = slots.get();
-  batch.size = size;
   ParallelRun outcome = ParallelRun::sampled;
   bool more = true;
   while (more) {
-    for (int i = 0; i < size; ++i) draw_sample(random, matches, count, sample_size, slots[i].sample);
+    // No more samples than the computations still to come: the last batch
+    // computes nothing that the loop would throw away unless samples fail.
+    const long long needed = static_cast<long long>(samples) - counter + 1;
+    batch.size = needed < size ? static_cast<int>(needed > 1 ? needed : 1) : size;
+    for (int i = 0; i < batch.size; ++i)
+      draw_sample(random, matches, count, sample_size, slots[i].sample);
     batch.best = best;
     crew.run(&batch);
     // Take the results in sample order, exactly as one thread does.
-    for (int i = 0; i < size && more; ++i) {
+    for (int i = 0; i < batch.size && more; ++i) {
       SampleSlot &slot = slots[i];
       ++report.samples_drawn;
       if (slot.noted) {
