@@ -330,7 +330,8 @@ const RefineApi *refine_api() {
     if (entry) api = entry();
     if (!api) {
       const char *why = dlerror();
-      failure = "refine and robust need " + name + (why ? std::string(": ") + why : "");
+      failure = "refine and robust need tarvik-refine.so beside the module: " +
+                (why ? std::string(why) : name + ": no ostrel_refine_api");
     }
   }
   if (!api) throw py::import_error(failure);
