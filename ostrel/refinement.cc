@@ -5,14 +5,11 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "refine.h"
+#include "stage.h"
 
 namespace {
-
-// Fewest supporting triplets the refinement starts from.
-constexpr int kMinSupport = 7;
 
 std::string program_folder() {
   char path[4096];
@@ -37,6 +34,33 @@ const RefineApi *open_module() {
   return entry ? entry() : nullptr;
 }
 
+// The faithful estimation of the program as the stage calls it, and the
+// robust block printed as soon as the sampler ends, before the faithful
+// estimation's lines when it follows.
+struct StageContext {
+  FaithfulEstimation faithful;
+  void *context;
+  int count;
+};
+
+int faithful_step(void *context, TrifocalTensor *tensor, int32_t *support) {
+  const StageContext &c = *static_cast<const StageContext *>(context);
+  c.faithful(c.context, tensor, support);
+  return 0;
+}
+
+void print_robust_block(void *context, const StageResult &so_far) {
+  const StageContext &c = *static_cast<const StageContext *>(context);
+  const RobustReport &rr = so_far.robust;
+  std::printf("\n=== Robust sampling ===\n");
+  std::printf("Samples %d hypotheses %d local optimisations %d\n", rr.samples, rr.hypotheses,
+              rr.local_optimisations);
+  if (so_far.robust_found)
+    std::printf("Inliers %d of %d\n", rr.inliers, c.count);
+  else
+    std::printf("No robust estimate: %s; faithful sampling follows\n", rr.reason);
+}
+
 }  // namespace
 
 void run_refinement(const OstrelParams &params, const OstrelCommandLine &line,
@@ -49,71 +73,26 @@ void run_refinement(const OstrelParams &params, const OstrelCommandLine &line,
     std::printf("Kept the faithful result: the refinement module ostrel-refine.so cannot be loaded\n");
     return;
   }
-  const bool robust = line.robustSampling != 0;
-  const bool affine = static_cast<TensorMethod>(params.method) == TensorMethod::affine;
-  const int samples = line.samples;
-  RefineOptions ro;
-  ro.distance = params.distance;
-  ro.affine = affine;
-  RefineReport report;
-  ThreeCameras start{};
-  bool have_start = false;
-  std::vector<int32_t> flags(static_cast<size_t>(count > 0 ? count : 1), 0);
-  if (robust) {
-    RobustOptions o;
-    o.distance = params.distance;
-    o.affine = affine;
-    o.max_samples = samples;
-    if (params.stopEarly) o.confidence = params.successProbability;
-    RobustReport rr;
-    const int found = api->robust_estimate(matches, count, o, flags.data(), &rr);
-    std::printf("\n=== Robust sampling ===\n");
-    std::printf("Samples %d hypotheses %d local optimisations %d\n", rr.samples, rr.hypotheses,
-                rr.local_optimisations);
-    if (found) {
-      std::printf("Inliers %d of %d\n", rr.inliers, count);
-      start = rr.cameras;
-      have_start = true;
-    } else {
-      std::printf("No robust estimate: %s; faithful sampling follows\n", rr.reason);
-    }
-  }
-  if (!have_start) {
-    faithful(context, tensor, support);
-    for (int i = 0; i < count; ++i) flags[static_cast<size_t>(i)] = support[i];
-    if (!affine && count > 0)
-      have_start = api->cameras_from_tensor(*tensor, matches, count, flags.data(), &start);
-  }
-  if (affine && !robust) {
-    // The affine tensor gives no cameras here; the robust sampler's affine
-    // hypotheses over the faithful support start the adjustment.
-    RobustOptions o;
-    o.distance = params.distance;
-    o.affine = true;
-    o.max_samples = samples;
-    std::vector<MatchRecord> in;
-    for (int i = 0; i < count; ++i)
-      if (support[i]) in.push_back(matches[i]);
-    RobustReport rr;
-    std::vector<int32_t> sub(in.size() + 1, 0);
-    have_start = static_cast<int>(in.size()) >= kMinSupport &&
-                 api->robust_estimate(in.data(), static_cast<int>(in.size()), o, sub.data(), &rr);
-    if (have_start) start = rr.cameras;
-  }
-  int ok = 0;
-  if (have_start && count > 0)
-    ok = api->refine_geometry(matches, count, flags.data(), start, *tensor, ro, &report);
-  else
-    std::snprintf(report.reason, sizeof report.reason, "no starting cameras");
-  // An unusable robust result: the faithful result stands.
-  if (!ok && robust && have_start) faithful(context, tensor, support);
+  StageOptions options;
+  options.distance = params.distance;
+  options.affine = static_cast<TensorMethod>(params.method) == TensorMethod::affine;
+  options.robust = line.robustSampling != 0;
+  options.samples = line.samples;
+  options.stop_early = params.stopEarly != 0;
+  options.success_probability = params.successProbability;
+  StageContext stage_context = {faithful, context, count};
+  StageCalls calls;
+  calls.faithful = faithful_step;
+  calls.robust_done = print_robust_block;
+  calls.context = &stage_context;
+  StageResult result;
+  api->run_refine_stage(matches, count, options, calls, tensor, support, &result);
+  const RefineReport &report = result.report;
   std::printf("\n=== Geometric refinement ===\n");
-  if (!ok) {
+  if (!result.refined) {
     std::printf("Kept the faithful result: %s\n", report.reason);
     return;
   }
-  *tensor = report.tensor;
-  for (int i = 0; i < count; ++i) support[i] = report.support[static_cast<size_t>(i)];
   std::printf("Rounds %d\n", report.rounds);
   std::printf("Supporting triplets %d of %d\n", report.supported, count);
   std::printf("RMS reprojection error = %lf pixels\n", report.rms);

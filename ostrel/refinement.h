@@ -13,8 +13,9 @@
 // support[] and replaces *tensor (and ends the run on a fatal error).
 using FaithfulEstimation = void (*)(void *context, TrifocalTensor *tensor, int32_t *support);
 
-// Runs the stage: the robust sampler (-r) or the faithful estimation, then
-// the refinement, printing the blocks the manual page documents. Replaces
+// Runs the stage (run_refine_stage of the module: the robust sampler (-r) or
+// the faithful estimation, then the refinement) and prints the blocks the
+// manual page documents, the robust block as soon as the sampler ends. Replaces
 // *tensor and support[] when the refinement succeeds; otherwise they hold
 // the faithful result. When the module cannot be opened the faithful
 // estimation runs and the refinement block says why.

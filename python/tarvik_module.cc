@@ -6,9 +6,14 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <dlfcn.h>
+
 #include <cerrno>
 #include <cmath>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string>
 #include <thread>
@@ -20,6 +25,8 @@
 #include "estimator.h"
 #include "matchio.h"
 #include "qorimage.h"
+#include "refine.h"
+#include "stage.h"
 #include "status.h"
 #include "tensor_file.h"
 #include "transfer.h"
@@ -264,6 +271,13 @@ py::array_t<double> transfer_distances_py(const DoubleArray &tensor, const Doubl
 
 // ---- Estimation ---------------------------------------------------------------------
 
+// The robust sampler's report (robust=True).
+struct RobustSampling {
+  bool found = false;
+  std::string reason;
+  int samples = 0, hypotheses = 0, local_optimisations = 0, inliers = 0;
+};
+
 struct EstimationResult {
   py::array_t<double> tensor;
   py::array_t<bool> inliers;
@@ -271,10 +285,118 @@ struct EstimationResult {
   double max_error = 0.0;
   long long samples = 0;
   std::vector<std::pair<double, int>> new_best;
+  // refine / robust:
+  py::object refined = py::none();
+  std::string refine_reason;
+  bool fell_back = false;
+  py::object robust = py::none();
+  int rounds = 0;
+  double reprojection_rms = std::numeric_limits<double>::quiet_NaN();
+  double reprojection_max = std::numeric_limits<double>::quiet_NaN();
   py::object cameras = py::none();
   py::object points = py::none();
   py::object reprojection_errors = py::none();
 };
+
+// The folder this module was loaded from, taken when it is imported (a
+// relative sys.path entry would not survive a change of directory).
+std::string &module_folder() {
+  static std::string folder;
+  return folder;
+}
+
+void remember_module_folder() {
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void *>(&remember_module_folder), &info) == 0 || !info.dli_fname)
+    return;
+  char resolved[PATH_MAX];
+  std::string path = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
+  const size_t slash = path.rfind('/');
+  module_folder() = slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// The refinement stage and Ceres Solver live in tarvik-refine.so beside this
+// module, opened on the first refine or robust estimation, so that importing
+// tarvik loads neither. Called with the GIL held.
+const RefineApi *refine_api() {
+  static const RefineApi *api = nullptr;
+  static std::string failure;
+  if (api) return api;
+  if (failure.empty()) {
+    const std::string name = module_folder() + "/tarvik-refine.so";
+    void *module = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const RefineApiEntry entry =
+        module ? reinterpret_cast<RefineApiEntry>(dlsym(module, "ostrel_refine_api")) : nullptr;
+    if (entry) api = entry();
+    if (!api) {
+      const char *why = dlerror();
+      failure = "refine and robust need tarvik-refine.so beside the module: " +
+                (why ? std::string(why) : name + ": no ostrel_refine_api");
+    }
+  }
+  if (!api) throw py::import_error(failure);
+  return api;
+}
+
+// The faithful estimation as the refinement stage runs it: quietly, its
+// report kept for the result; any failure ends the stage.
+struct QuietFaithful {
+  const EstimationOptions *options = nullptr;
+  const MatchRecord *matches = nullptr;
+  int count = 0;
+  bool ran = false;
+  EstimationReport report;
+};
+
+int quiet_faithful(void *context, TrifocalTensor *tensor, int32_t *support) {
+  QuietFaithful &q = *static_cast<QuietFaithful *>(context);
+  try {
+    q.report = estimate_tensor(*q.options, q.matches, q.count, support);
+  } catch (const std::bad_alloc &) {
+    q.report = EstimationReport{};
+    q.report.status = Status::out_of_memory;
+  }
+  q.ran = true;
+  if (q.report.status != Status::ok) return 1;
+  *tensor = q.report.tensor;
+  return 0;
+}
+
+void raise_estimation_failure(const EstimationReport &report) {
+  if (report.status == Status::numeric_failure)
+    throw std::runtime_error(std::string("numerical failure: ") +
+                             (report.failure_message ? report.failure_message : ""));
+  raise_status(report.status, "estimate_tensor");
+}
+
+// The refined geometry as arrays: cameras (3, 3, 4); the points of all
+// triplets, (M, 3), NaN where a triplet has no finite point; their errors.
+void fill_refined(const RefineReport &report, int count, EstimationResult *result) {
+  py::array_t<double> cameras({3, 3, 4});
+  std::memcpy(cameras.mutable_data(), report.cameras.p, sizeof report.cameras.p);
+  py::array_t<double> points({static_cast<py::ssize_t>(count), py::ssize_t(3)});
+  py::array_t<double> errors({static_cast<py::ssize_t>(count), py::ssize_t(3)});
+  double *pt = points.mutable_data();
+  double *er = errors.mutable_data();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
+    const double *x = &report.points[4 * i];
+    const double *e = &report.errors[3 * i];
+    bool finite = std::isfinite(e[0]) && std::isfinite(e[1]) && std::isfinite(e[2]) && x[3] != 0.0;
+    for (int k = 0; k < 3; ++k) {
+      pt[3 * i + k] = finite ? x[k] / x[3] : nan;
+      finite = finite && std::isfinite(pt[3 * i + k]);
+      er[3 * i + k] = e[k];
+    }
+    if (!finite) pt[3 * i] = pt[3 * i + 1] = pt[3 * i + 2] = nan;
+  }
+  result->cameras = std::move(cameras);
+  result->points = std::move(points);
+  result->reprojection_errors = std::move(errors);
+  result->rounds = report.rounds;
+  result->reprojection_rms = report.rms;
+  result->reprojection_max = report.max;
+}
 
 EstimationResult estimate_tensor_py(const DoubleArray &matches, int samples, double distance,
                                     bool affine, const std::string &scoring, bool refit,
@@ -299,31 +421,73 @@ EstimationResult estimate_tensor_py(const DoubleArray &matches, int samples, dou
   }
   if (threads < 0) throw py::value_error("threads must be 0 (all cores) or positive");
   options.threads = threads;
-  if (refine || robust) throw py::value_error(
-        "refine and robust (ostrel -g and -r) are not yet available from Python");
   const int count = static_cast<int>(records.size());
   if (count < options.sample_size)
     throw py::value_error("estimate_tensor needs at least " + std::to_string(options.sample_size) +
                           " matches, got " + std::to_string(count));
+  const RefineApi *api = refine || robust ? refine_api() : nullptr;
   std::vector<int32_t> support(records.size(), 0);
-  EstimationReport report;
-  {
-    py::gil_scoped_release release;
-    report = estimate_tensor(options, records.data(), count, support.data());
-  }
-  if (report.status == Status::numeric_failure)
-    throw std::runtime_error(std::string("numerical failure: ") +
-                             (report.failure_message ? report.failure_message : ""));
-  if (report.status != Status::ok) raise_status(report.status, "estimate_tensor");
   EstimationResult result;
-  result.tensor = tensor_to_array(report.tensor);
+  QuietFaithful faithful;
+  faithful.options = &options, faithful.matches = records.data(), faithful.count = count;
+  TrifocalTensor tensor{};  // the result's tensor
+  if (!api) {
+    {
+      py::gil_scoped_release release;
+      faithful.report = estimate_tensor(options, records.data(), count, support.data());
+      faithful.ran = true;
+    }
+    tensor = faithful.report.tensor;
+  } else {
+    // ostrel -g / -r: the stage decides, the faithful estimation runs quietly.
+    StageOptions so;
+    so.distance = distance;
+    so.affine = affine;
+    so.robust = robust;
+    so.samples = samples;
+    so.stop_early = options.stop_early;
+    so.success_probability = options.success_probability;
+    StageCalls calls;
+    calls.faithful = quiet_faithful;
+    calls.context = &faithful;
+    StageResult stage;
+    int status;
+    {
+      py::gil_scoped_release release;
+      status = api->run_refine_stage(records.data(), count, so, calls, &tensor, support.data(),
+                                     &stage);
+    }
+    if (status != 0) raise_estimation_failure(faithful.report);
+    result.refined = py::bool_(stage.refined != 0);
+    result.refine_reason = stage.refined ? "" : stage.report.reason;
+    result.fell_back = stage.fell_back != 0;
+    if (stage.robust_ran) {
+      RobustSampling rs;
+      rs.found = stage.robust_found != 0;
+      rs.reason = stage.robust_found ? "" : stage.robust.reason;
+      rs.samples = stage.robust.samples;
+      rs.hypotheses = stage.robust.hypotheses;
+      rs.local_optimisations = stage.robust.local_optimisations;
+      rs.inliers = stage.robust.inliers;
+      result.robust = py::cast(rs);
+    }
+    if (stage.refined) fill_refined(stage.report, count, &result);
+  }
+  const EstimationReport &report = faithful.report;
+  if (report.status != Status::ok) raise_estimation_failure(report);
+  result.tensor = tensor_to_array(tensor);
   result.inliers = py::array_t<bool>(static_cast<py::ssize_t>(count));
   bool *flags = result.inliers.mutable_data();
   for (int n = 0; n < count; ++n) flags[n] = support[static_cast<size_t>(n)] != 0;
-  result.mean_error = report.refit.mean;
-  result.max_error = report.refit.maximum;
-  result.samples = report.samples_drawn;
-  for (const BestEvent &e : report.best_events) result.new_best.emplace_back(e.score, e.count);
+  if (faithful.ran) {
+    result.mean_error = report.refit.mean;
+    result.max_error = report.refit.maximum;
+    result.samples = report.samples_drawn;
+    for (const BestEvent &e : report.best_events) result.new_best.emplace_back(e.score, e.count);
+  } else {
+    // robust=True refined without the faithful estimation: no assessment.
+    result.mean_error = result.max_error = std::numeric_limits<double>::quiet_NaN();
+  }
   return result;
 }
 
@@ -413,6 +577,7 @@ PYBIND11_MODULE(tarvik, m) {
   m.doc() = "Trifocal tensor estimation, disparity-gradient filtering, track chaining and image "
             "files of the TARVIK toolkit, on NumPy arrays.";
   m.attr("__version__") = kTarvikVersion;
+  remember_module_folder();
 
   m.def("read_matches", &read_matches_py, py::arg("path"),
         "Reads a match file: an (N, 6) float64 array for a triplet file (x1 y1 x2 y2 x3 y3 of\n"
@@ -420,18 +585,54 @@ PYBIND11_MODULE(tarvik, m) {
         "programs read it (a short line keeps the values of the line before).");
   m.def("write_matches", &write_matches_py, py::arg("path"), py::arg("matches"),
         "Writes an (N, 6) or (N, 4) array as a match file with six decimals.");
+  py::class_<RobustSampling>(m, "RobustSampling",
+                             "The robust sampler's run (robust=True): ostrel's \"Robust sampling\" block.")
+      .def_readonly("found", &RobustSampling::found, "it gave the starting cameras")
+      .def_readonly("reason", &RobustSampling::reason, "why not, when found is False")
+      .def_readonly("samples", &RobustSampling::samples, "samples drawn")
+      .def_readonly("hypotheses", &RobustSampling::hypotheses, "camera hypotheses scored")
+      .def_readonly("local_optimisations", &RobustSampling::local_optimisations,
+                    "local optimisations of a new best hypothesis")
+      .def_readonly("inliers", &RobustSampling::inliers, "inliers of the best hypothesis");
   py::class_<EstimationResult>(m, "EstimationResult",
                                "Result of estimate_tensor; the fields of ostrel's run.")
-      .def_readonly("tensor", &EstimationResult::tensor, "(27,) tensor, entry T(i, j, k) at 9i + 3j + k")
-      .def_readonly("inliers", &EstimationResult::inliers, "(N,) bool support flags")
-      .def_readonly("mean_error", &EstimationResult::mean_error, "final assessment: mean transfer distance")
-      .def_readonly("max_error", &EstimationResult::max_error, "final assessment: largest transfer distance")
-      .def_readonly("samples", &EstimationResult::samples, "samples drawn")
+      .def_readonly("tensor", &EstimationResult::tensor,
+                    "(27,) tensor, entry T(i, j, k) at 9i + 3j + k: the refined one when refined")
+      .def_readonly("inliers", &EstimationResult::inliers,
+                    "(N,) bool support flags: the re-selected ones when refined")
+      .def_readonly("mean_error", &EstimationResult::mean_error,
+                    "faithful estimation's final assessment: mean transfer distance (NaN when\n"
+                    "robust=True refined without running it)")
+      .def_readonly("max_error", &EstimationResult::max_error,
+                    "faithful estimation's final assessment: largest transfer distance (or NaN)")
+      .def_readonly("samples", &EstimationResult::samples,
+                    "samples the faithful estimation drew (0 when it did not run)")
       .def_readonly("new_best", &EstimationResult::new_best, "(score, count) of each new best tensor")
-      .def_readonly("cameras", &EstimationResult::cameras, "(3, 3, 4) cameras with refine or robust")
-      .def_readonly("points", &EstimationResult::points, "(M, 3) scene points with refine or robust")
+      .def_readonly("refined", &EstimationResult::refined,
+                    "with refine or robust: the refined geometry replaced the faithful result;\n"
+                    "None without either")
+      .def_readonly("refine_reason", &EstimationResult::refine_reason,
+                    "why the faithful result was kept (refined False), else \"\"")
+      .def_readonly("fell_back", &EstimationResult::fell_back,
+                    "robust=True: the faithful estimation ran after the robust sampler (no robust\n"
+                    "estimate, or one the refinement could not use)")
+      .def_readonly("robust", &EstimationResult::robust, "RobustSampling with robust=True, else None")
+      .def_readonly("rounds", &EstimationResult::rounds, "adjustment / re-selection rounds when refined")
+      .def_readonly("reprojection_rms", &EstimationResult::reprojection_rms,
+                    "RMS reprojection error of the supporting triplets, pixels, when refined")
+      .def_readonly("reprojection_max", &EstimationResult::reprojection_max,
+                    "largest reprojection error of the supporting triplets, pixels, when refined")
+      .def_readonly("cameras", &EstimationResult::cameras,
+                    "(3, 3, 4) refined cameras of the first, middle and last image, pixel\n"
+                    "coordinates; None unless refined")
+      .def_readonly("points", &EstimationResult::points,
+                    "(N, 3) scene point of every triplet (supporting or not), triangulated by the\n"
+                    "refined cameras; a NaN row where a triplet has no finite point; None unless\n"
+                    "refined")
       .def_readonly("reprojection_errors", &EstimationResult::reprojection_errors,
-                    "(M, 3) reprojection errors with refine or robust");
+                    "(N, 3) reprojection error of each triplet's point in the first, middle and\n"
+                    "last image, pixels (inf where it could not be triangulated); None unless\n"
+                    "refined");
   m.def("estimate_tensor", &estimate_tensor_py, py::arg("matches"), py::kw_only(),
         py::arg("samples") = 1000, py::arg("distance") = 1.0, py::arg("affine") = false,
         py::arg("scoring") = "count", py::arg("refit") = true, py::arg("stop_early") = py::none(),
@@ -439,7 +640,12 @@ PYBIND11_MODULE(tarvik, m) {
         "Estimates the trifocal tensor of (N, 6) triplets by random sampling, exactly as\n"
         "ostrel does with the same options: samples is -n, distance -d, affine -a,\n"
         "scoring \"count\" or \"l2\" (-c / -l), refit=False is -m, stop_early=p is -s p,\n"
-        "refine -g, robust -r, threads -p (0: all cores).");
+        "threads -p (0: all cores). refine=True is -g (geometric refinement of the\n"
+        "estimate), robust=True is -r (robust sampling of the cameras, then the\n"
+        "refinement; implies refine): the result then says whether the refined geometry\n"
+        "replaced the faithful result (refined, refine_reason) and holds the cameras,\n"
+        "points and reprojection errors. The refinement module tarvik-refine.so is opened\n"
+        "on the first such call (ImportError when it is missing).");
   m.def("write_tensor", &write_tensor_py, py::arg("base"), py::arg("tensor"),
         "Writes base + \".TM\" as ostrel writes its tensor file.");
   m.def("read_tensor", &read_tensor_py, py::arg("base"), "Reads base + \".TM\": a (27,) array.");

@@ -75,8 +75,14 @@ struct RobustReport {
 int robust_estimate(const MatchRecord *matches, int count, const RobustOptions &options,
                     int32_t *support, RobustReport *report);
 
-// The functions above as the loadable module ostrel-refine.so offers them:
-// ostrel_refine_api() (exported with C linkage) returns this table.
+// The stage of stage.h, which runs the functions above in ostrel's order.
+struct StageOptions;
+struct StageCalls;
+struct StageResult;
+
+// The functions above and the stage as the loadable module ostrel-refine.so
+// offers them: ostrel_refine_api() (exported with C linkage) returns this
+// table.
 struct RefineApi {
   int (*cameras_from_tensor)(const TrifocalTensor &t, const MatchRecord *matches, int count,
                              const int32_t *flags, ThreeCameras *cameras);
@@ -85,5 +91,8 @@ struct RefineApi {
                          const RefineOptions &options, RefineReport *report);
   int (*robust_estimate)(const MatchRecord *matches, int count, const RobustOptions &options,
                          int32_t *support, RobustReport *report);
+  int (*run_refine_stage)(const MatchRecord *matches, int count, const StageOptions &options,
+                          const StageCalls &calls, TrifocalTensor *tensor, int32_t *support,
+                          StageResult *result);
 };
 using RefineApiEntry = const RefineApi *(*)();

@@ -220,3 +220,99 @@ def test_chain_tracks_is_vandrel(examples, tmp_path):
     assert all(t[k + 1][0] == t[k][0] + 1 for t in tracks for k in range(len(t) - 1))
     with pytest.raises(ValueError):
         tarvik.chain_tracks([np.zeros((3, 4))])
+
+
+def refinement_lines(out):
+    """The lines of ostrel's robust and refinement blocks."""
+    text = out.decode()
+    return text[text.find("=== Robust"):] if "=== Robust" in text else \
+        text[text.find("=== Geometric"):]
+
+
+def check_against_ostrel(f, tmp_path, args, kw):
+    status, out, _ = run_program("ostrel", ["-f", f.name] + args, f.parent)
+    assert status == 0
+    m = tarvik.read_matches(str(f))
+    r = tarvik.estimate_tensor(m, **kw)
+    tarvik.write_tensor(str(tmp_path / "py"), r.tensor)
+    assert (tmp_path / "py.TM").read_bytes() == (f.parent / (f.name + ".TM")).read_bytes()
+    tarvik.write_matches(str(tmp_path / "support.txt"), m[r.inliers])
+    assert (tmp_path / "support.txt").read_bytes() == \
+        (f.parent / (f.name + ".TM.matches")).read_bytes()
+    block = refinement_lines(out)
+    if r.robust is not None:
+        assert f"Samples {r.robust.samples} hypotheses {r.robust.hypotheses} local optimisations " \
+               f"{r.robust.local_optimisations}\n" in block
+        assert (f"Inliers {r.robust.inliers} of {len(m)}" in block) == r.robust.found
+    assert ("Kept the faithful result: " + r.refine_reason + "\n" in block) == (not r.refined)
+    if r.refined:
+        assert f"Rounds {r.rounds}\nSupporting triplets {r.inliers.sum()} of {len(m)}\n" in block
+        assert f"RMS reprojection error = {r.reprojection_rms:f} pixels" in block
+        assert f"Maximum reprojection error = {r.reprojection_max:f} pixels" in block
+    return m, r
+
+
+@pytest.mark.parametrize("args,kw", [
+    (["-g"], dict(refine=True)),
+    (["-r"], dict(robust=True)),
+    (["-a", "-g"], dict(affine=True, refine=True)),
+    (["-r", "-a", "-s", "0.9", "-n", "300"], dict(robust=True, affine=True, stop_early=0.9, samples=300)),
+])
+def test_refine_and_robust_are_ostrel_g_and_r(examples, tmp_path, args, kw):
+    m, r = check_against_ostrel(scene_copy(examples, tmp_path), tmp_path, args, kw)
+    assert r.refined is not None and (r.robust is not None) == ("-r" in args)
+    if not r.refined:  # the bundled scene with -a -g: views related by homographies
+        assert r.cameras is None and r.points is None and r.refine_reason
+        return
+    n = len(m)
+    assert r.cameras.shape == (3, 3, 4) and r.cameras.dtype == np.float64
+    assert r.points.shape == (n, 3) and r.reprojection_errors.shape == (n, 3)
+    assert r.points.dtype == np.float64 and r.reprojection_errors.dtype == np.float64
+    # Every supporting triplet's point projects by the cameras to its three
+    # observations within the reported errors, all below the distance.
+    x = np.c_[r.points, np.ones(n)]
+    ok = np.isfinite(r.points).all(axis=1)
+    assert ok[r.inliers].all()
+    for v in range(3):
+        p = x[ok] @ r.cameras[v].T
+        seen = np.hypot(*(p[:, :2] / p[:, 2:3] - m[ok][:, 2 * v:2 * v + 2]).T)
+        assert np.allclose(seen, r.reprojection_errors[ok, v], rtol=1e-6, atol=1e-6)
+    assert np.array_equal((r.reprojection_errors < 1.0).all(axis=1), r.inliers)
+    assert np.isclose(r.reprojection_max, r.reprojection_errors[r.inliers].max())
+
+
+def test_refine_and_robust_on_a_generated_scene(tmp_path):
+    status, _, _ = run_program("make_examples", ["--eval", tmp_path / "e", 500, 200], tmp_path)
+    assert status == 0
+    f = tmp_path / "e" / "triplets.txt"
+    results = {}
+    for args, kw in ((["-g"], dict(refine=True)), (["-r"], dict(robust=True))):
+        _, results[args[0]] = check_against_ostrel(f, tmp_path, args, kw)
+        assert results[args[0]].refined and not results[args[0]].fell_back
+    # The same numbers for every thread count of the faithful estimation.
+    g = results["-g"]
+    one = tarvik.estimate_tensor(tarvik.read_matches(str(f)), refine=True, threads=1)
+    assert np.array_equal(one.tensor, g.tensor) and np.array_equal(one.cameras, g.cameras)
+    assert np.array_equal(one.points, g.points, equal_nan=True)
+
+
+def test_refine_keeps_the_faithful_result_when_degenerate(tmp_path):
+    rng = np.random.default_rng(11)
+    m = rng.uniform(0, 640, (40, 6))            # no geometry: too few support any tensor
+    plain = tarvik.estimate_tensor(m)
+    assert plain.refined is None and plain.robust is None and plain.cameras is None
+    g = tarvik.estimate_tensor(m, refine=True)
+    assert g.refined is False and g.refine_reason == "fewer than seven supporting triplets"
+    assert np.array_equal(g.tensor, plain.tensor) and np.array_equal(g.inliers, plain.inliers)
+    assert g.cameras is None and g.points is None and g.reprojection_errors is None
+    assert g.mean_error == plain.mean_error and g.samples == plain.samples
+    r = tarvik.estimate_tensor(m, robust=True)
+    assert r.robust.found is False and r.robust.reason and r.fell_back
+    assert r.refined is False and np.array_equal(r.tensor, plain.tensor)
+    np.savetxt(tmp_path / "rand.txt", m, fmt="%.6f")
+    check_against_ostrel(tmp_path / "rand.txt", tmp_path, ["-r"], dict(robust=True))
+    # The checks of the faithful estimation come first.
+    with pytest.raises(ValueError):
+        tarvik.estimate_tensor(m[:5], refine=True)
+    with pytest.raises(ValueError):
+        tarvik.estimate_tensor(m, robust=True, threads=-1)
