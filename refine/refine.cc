@@ -350,20 +350,29 @@ struct SampleRandom {
   int below(int n) { return static_cast<int>(next() % static_cast<uint64_t>(n)); }
 };
 
+// A triplet's positions divided by the sampler's per-image scales (the
+// frame's s), computed once per call.
+struct Scaled {
+  double x0, y0, x1, y1, a, b;
+};
+
+Scaled scaled(const MatchRecord &m, const double s[3]) {
+  return Scaled{m.first.x / s[0], m.first.y / s[0], m.middle.x / s[1],
+                m.middle.y / s[1], m.last.x / s[2],  m.last.y / s[2]};
+}
+
 // Cheap error of a triplet: the point on the last image's ray whose remaining
 // parameter best fits the first two images linearly; the sum of its squared
 // reprojection errors there, pixels squared.
-double cheap_error2(const Frame &f, const MatchRecord &m) {
-  const double obs[2][2] = {{m.first.x / f.s[0], m.first.y / f.s[0]},
-                            {m.middle.x / f.s[1], m.middle.y / f.s[1]}};
-  const double a = m.last.x / f.s[2], b = m.last.y / f.s[2];
+double cheap_error2(const Frame &f, const Scaled &m) {
+  const double obs[2][2] = {{m.x0, m.y0}, {m.x1, m.y1}};
   const int ci = f.affine ? 2 : 3, fixed = f.affine ? 3 : 2;
   double k[2][3], d[2][3];  // h = k + c d per view
   double num = 0.0, den = 0.0;
   for (int v = 0; v < 2; ++v) {
     const double *p = f.p[v];
     for (int r = 0; r < 3; ++r) {
-      k[v][r] = p[4 * r] * a + p[4 * r + 1] * b + p[4 * r + fixed];
+      k[v][r] = p[4 * r] * m.a + p[4 * r + 1] * m.b + p[4 * r + fixed];
       d[v][r] = p[4 * r + ci];
     }
     for (int r = 0; r < 2; ++r) {
@@ -376,28 +385,69 @@ double cheap_error2(const Frame &f, const MatchRecord &m) {
   const double c = -num / den;
   double e2 = 0.0;
   for (int v = 0; v < 2; ++v) {
-    const double h2 = k[v][2] + c * d[v][2];
-    const double du = ((k[v][0] + c * d[v][0]) / h2 - obs[v][0]) * f.s[v];
-    const double dv = ((k[v][1] + c * d[v][1]) / h2 - obs[v][1]) * f.s[v];
+    const double ih = f.s[v] / (k[v][2] + c * d[v][2]);
+    const double du = (k[v][0] + c * d[v][0]) * ih - obs[v][0] * f.s[v];
+    const double dv = (k[v][1] + c * d[v][1]) * ih - obs[v][1] * f.s[v];
     e2 += du * du + dv * dv;
   }
   return std::isfinite(e2) ? e2 : kInf;
 }
 
-// Truncated quadratic over all triplets, ending as soon as it reaches
-// `bound` (every term is non-negative, so the bail-out is exact).
-double msac_cost(const Frame &f, const MatchRecord *matches, int count, double tau2,
-                 double bound, int *inliers) {
-  double cost = 0.0;
+// Sequential probability ratio test on the hypotheses: a triplet consistent
+// with the hypothesis multiplies the likelihood ratio by delta / epsilon, an
+// inconsistent one by (1 - delta) / (1 - epsilon); the hypothesis is rejected
+// as soon as the ratio exceeds a. epsilon is the inlier share of the best
+// hypothesis so far, delta the share of triplets consistent with rejected
+// ones; a balances the cost of a sample (t_m triplet evaluations, m_s
+// hypotheses per sample) against that of evaluating.
+struct Sprt {
+  bool active = false;
+  double epsilon = 0.0, delta = 0.05, a = 0.0;
+  double up = 1.0, down = 1.0;
+  void update(double t_m, double m_s) {
+    active = epsilon > 1.5 * delta && epsilon < 1.0;
+    if (!active) return;
+    const double c = (1.0 - delta) * std::log((1.0 - delta) / (1.0 - epsilon)) +
+                     delta * std::log(delta / epsilon);
+    const double a0 = t_m * c / m_s + 1.0;
+    a = a0;
+    for (int it = 0; it < 10; ++it) a = a0 + std::log(a);
+    up = (1.0 - delta) / (1.0 - epsilon);
+    down = delta / epsilon;
+  }
+};
+
+// How a hypothesis' scoring ended.
+struct Scored {
+  double cost = kInf;  // kInf when rejected
+  int inliers = 0;     // consistent triplets among the tested ones
+  int tested = 0;
+  bool by_test = false;  // rejected by the ratio test (not by the bound)
+};
+
+// Truncated quadratic over all triplets (in the order of `obs`), ending as
+// soon as it reaches `bound` (every term is non-negative, so the bail-out is
+// exact) or, when the test is active, when the test rejects the hypothesis.
+Scored msac_cost(const Frame &f, const Scaled *obs, int count, double tau2, double bound,
+                 const Sprt &test) {
+  Scored out;
+  double cost = 0.0, ratio = 1.0;
   int n = 0;
   for (int i = 0; i < count; ++i) {
-    const double e2 = cheap_error2(f, matches[i]);
-    if (e2 < tau2) cost += e2, ++n;
-    else cost += tau2;
-    if (cost >= bound) return kInf;
+    const double e2 = cheap_error2(f, obs[i]);
+    if (e2 < tau2) cost += e2, ++n, ratio *= test.down;
+    else cost += tau2, ratio *= test.up;
+    if (cost >= bound || (test.active && ratio > test.a)) {
+      out.inliers = n;
+      out.tested = i + 1;
+      out.by_test = !(cost >= bound);
+      return out;
+    }
   }
-  *inliers = n;
-  return cost;
+  out.cost = cost;
+  out.inliers = n;
+  out.tested = count;
+  return out;
 }
 
 // Buffers of the local optimisation, sized once per robust_estimate call.
@@ -414,12 +464,12 @@ struct LocalWork {
 
 // Local optimisation: an adjustment of the hypothesis over (at most 100,
 // evenly spread) of its inliers, a few iterations.
-bool local_optimise(Frame *f, const MatchRecord *matches, int count, double tau2, double d,
-                    LocalWork *lw) {
+bool local_optimise(Frame *f, const MatchRecord *matches, const Scaled *obs, int count,
+                    double tau2, double d, LocalWork *lw) {
   std::vector<int> &in = lw->in;
   in.clear();
   for (int i = 0; i < count; ++i)
-    if (cheap_error2(*f, matches[i]) < tau2) in.push_back(i);
+    if (cheap_error2(*f, obs[i]) < tau2) in.push_back(i);
   if (in.size() < 7) return false;
   std::fill(lw->flags.begin(), lw->flags.end(), 0);
   const size_t keep = in.size() < kLoCap ? in.size() : kLoCap;
@@ -460,6 +510,26 @@ int robust_estimate(const MatchRecord *matches, int count, const RobustOptions &
   const double tau2 = 4.0 * o.distance * o.distance;
   const double p = o.confidence > 0.0 && o.confidence < 1.0 ? o.confidence : 0.999;
   SampleRandom rnd;
+  // Positions scaled once, in file order and in a fixed shuffled order for
+  // the scoring (the ratio test assumes the triplets come in random order).
+  std::vector<Scaled> sc(static_cast<size_t>(count)), order(static_cast<size_t>(count));
+  {
+    std::vector<int> perm(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) perm[static_cast<size_t>(i)] = i;
+    SampleRandom shuffle;
+    shuffle.state = 0x0de7e2a1u;
+    for (int i = count - 1; i > 0; --i) std::swap(perm[static_cast<size_t>(i)], perm[static_cast<size_t>(shuffle.below(i + 1))]);
+    for (int i = 0; i < count; ++i) {
+      sc[static_cast<size_t>(i)] = scaled(matches[i], g);
+      order[static_cast<size_t>(i)] = scaled(matches[perm[static_cast<size_t>(i)]], g);
+    }
+  }
+  // Cost of a sample in triplet evaluations and hypotheses per sample, for
+  // the ratio test's threshold (measured orders of magnitude).
+  const double t_m = o.affine ? 10.0 : 300.0, m_s = o.affine ? 1.0 : 2.4;
+  Sprt test;
+  const Sprt off;
+  double consistent = 0.0, seen = 0.0;  // over rejected hypotheses
   Frame best{}, f{};
   double best_cost = kInf;
   int best_inliers = 0;
@@ -516,19 +586,34 @@ int robust_estimate(const MatchRecord *matches, int count, const RobustOptions &
     for (int h = 0; h < hyps; ++h) {
       if (!make_frame(cams[h], g, o.affine, &f)) continue;
       ++report->hypotheses;
-      int inl = 0;
-      double cost = msac_cost(f, matches, count, tau2, best_cost, &inl);
-      if (!(cost < best_cost)) continue;
+      const Scored sc_f = msac_cost(f, order.data(), count, tau2, best_cost, test);
+      if (!(sc_f.cost < best_cost)) {
+        // A rejected hypothesis: its consistent share estimates delta.
+        consistent += sc_f.inliers, seen += sc_f.tested;
+        if (seen >= 200.0) {
+          const double d_new = std::min(0.3, std::max(0.001, consistent / seen));
+          if (std::fabs(d_new - test.delta) > 0.1 * test.delta) {
+            test.delta = d_new;
+            test.update(t_m, m_s);
+          }
+        }
+        continue;
+      }
+      double cost = sc_f.cost;
+      int inl = sc_f.inliers;
       Frame lo = f;
       ++report->local_optimisations;
-      if (local_optimise(&lo, matches, count, tau2, o.distance, &lw)) {
-        int inl_lo = 0;
-        const double c_lo = msac_cost(lo, matches, count, tau2, cost, &inl_lo);
-        if (c_lo < cost) f = lo, cost = c_lo, inl = inl_lo;
+      if (local_optimise(&lo, matches, sc.data(), count, tau2, o.distance, &lw)) {
+        const Scored sc_lo = msac_cost(lo, order.data(), count, tau2, cost, off);
+        if (sc_lo.cost < cost) f = lo, cost = sc_lo.cost, inl = sc_lo.inliers;
       }
       best = f, best_cost = cost, best_inliers = inl;
       const double w = static_cast<double>(inl) / count;
-      const double miss = 1.0 - std::pow(w, sample_size);
+      test.epsilon = w;
+      test.update(t_m, m_s);
+      // A good hypothesis passes the test with probability about 1 - 1/a.
+      const double pass = test.active ? 1.0 - 1.0 / test.a : 1.0;
+      const double miss = 1.0 - std::pow(w, sample_size) * pass;
       needed = miss <= 0.0 ? 0.0 : (miss >= 1.0 ? needed : std::log(1.0 - p) / std::log(miss));
     }
   }
@@ -537,7 +622,7 @@ int robust_estimate(const MatchRecord *matches, int count, const RobustOptions &
     std::snprintf(report->reason, sizeof report->reason, "no hypothesis with seven inliers");
     return 0;
   }
-  for (int i = 0; i < count; ++i) support[i] = cheap_error2(best, matches[i]) < tau2;
+  for (int i = 0; i < count; ++i) support[i] = cheap_error2(best, sc[static_cast<size_t>(i)]) < tau2;
   report->inliers = best_inliers;
   report->cameras = pixel_cameras(best);
   report->found = 1;
