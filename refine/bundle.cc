@@ -59,11 +59,12 @@ bool residual_terms(const Frame &f, const double obs[3][2], const double pt[3], 
     for (int q = 0; q < 3; ++q)
       h[q] = p[4 * q] * x[0] + p[4 * q + 1] * x[1] + p[4 * q + 2] * x[2] + p[4 * q + 3] * x[3];
     if (!(std::fabs(h[2]) > 1e-300)) return false;
-    const double u = h[0] / h[2], w = h[1] / h[2];
+    const double ih = 1.0 / h[2];
+    const double u = h[0] * ih, w = h[1] * ih;
     const double s = f.s[v];
     r[2 * v] = s * (u - obs[v][0]);
     r[2 * v + 1] = s * (w - obs[v][1]);
-    const double inv = s / h[2];
+    const double inv = s * ih;
     if (terms) terms[v][0] = u, terms[v][1] = w, terms[v][2] = inv;
     if (jp) {
       for (int q = 0; q < 3; ++q) {
@@ -92,13 +93,13 @@ double squared_norm6(const double r[6]) {
 
 // Linearisation of one triplet at the current estimate.
 struct Workspace::Block {
-  Eigen::Matrix<double, 6, 3> e;    // camera-point coupling, rows (view, camera row)
-  Eigen::Matrix<double, 6, 6> k0;   // camera block: blockdiag(w inv^2 A^T A)
-  Eigen::Matrix3d v;                // point block w Jp^T Jp (undamped)
-  Eigen::Matrix3d vinv;             // inverse of the damped point block
-  Eigen::Matrix<double, 6, 1> b;    // camera gradient factor: w inv A^T r per view
-  Eigen::Vector3d gp;               // point gradient w Jp^T r
-  Eigen::Vector4d x;                // homogeneous point
+  double e[6][3];      // camera-point coupling, rows (view, camera row)
+  double k0[2][3][3];  // camera block per view: w inv^2 A^T A
+  double v[3][3];      // point block w Jp^T Jp (undamped)
+  double vinv[3][3];   // inverse of the damped point block
+  double b[6];         // camera gradient factor: w inv A^T r per view
+  double gp[3];        // point gradient w Jp^T r
+  double x[4];         // homogeneous point
 };
 
 Workspace::Workspace() = default;
@@ -174,6 +175,40 @@ bool residual(const Frame &f, const double obs[3][2], const double pt[3], double
   return residual_terms(f, obs, pt, r, jp, nullptr);
 }
 
+namespace {
+
+// Gauss-Newton step of a point: solves (J^T J) step = -J^T r for the 6 x 3
+// row-major J by a Cholesky factorisation. false when J^T J is not
+// positive definite or the step is not finite.
+bool solve_normal3(const double *j, const double *r, double step[3]) {
+  double n[3][3] = {}, g[3] = {};
+  for (int k = 0; k < 6; ++k) {
+    const double *row = j + 3 * k;
+    for (int a = 0; a < 3; ++a) {
+      g[a] += row[a] * r[k];
+      for (int b = 0; b <= a; ++b) n[a][b] += row[a] * row[b];
+    }
+  }
+  if (!(n[0][0] > 0.0)) return false;
+  const double l00 = std::sqrt(n[0][0]);
+  const double l10 = n[1][0] / l00, l20 = n[2][0] / l00;
+  const double d1 = n[1][1] - l10 * l10;
+  if (!(d1 > 0.0)) return false;
+  const double l11 = std::sqrt(d1);
+  const double l21 = (n[2][1] - l20 * l10) / l11;
+  const double d2 = n[2][2] - l20 * l20 - l21 * l21;
+  if (!(d2 > 0.0)) return false;
+  const double l22 = std::sqrt(d2);
+  const double y0 = -g[0] / l00, y1 = (-g[1] - l10 * y0) / l11,
+               y2 = (-g[2] - l20 * y0 - l21 * y1) / l22;
+  step[2] = y2 / l22;
+  step[1] = (y1 - l21 * step[2]) / l11;
+  step[0] = (y0 - l10 * step[1] - l20 * step[2]) / l00;
+  return std::isfinite(step[0]) && std::isfinite(step[1]) && std::isfinite(step[2]);
+}
+
+}  // namespace
+
 // Start on the last image's ray, the remaining parameter by linear least
 // squares over the first two images, then Gauss-Newton steps.
 int triangulate(const Frame &f, const MatchRecord &m, double pt[3], double err[3]) {
@@ -197,29 +232,26 @@ int triangulate(const Frame &f, const MatchRecord &m, double pt[3], double err[3
   }
   if (!(den > 0.0)) return 0;
   pt[2] = -num / den;
-  double costv = kInf;
+  // Each trial is evaluated with its derivatives, so an accepted trial
+  // starts the next step without another evaluation.
+  double r[6], jp[18];
+  if (!residual(f, obs, pt, r, jp)) return 0;
+  double c = squared_norm6(r);
   for (int iter = 0; iter < 6; ++iter) {
-    double r[6], jp[18];
-    if (!residual(f, obs, pt, r, jp)) return 0;
-    const double c = squared_norm6(r);
-    if (iter > 0 && !(c < costv)) break;
-    costv = c;
-    Eigen::Map<Eigen::Matrix<double, 6, 3, Eigen::RowMajor>> j(jp);
-    Eigen::Map<Eigen::Matrix<double, 6, 1>> rv(r);
-    Eigen::Matrix3d n = j.transpose() * j;
-    Eigen::Vector3d g = j.transpose() * rv;
-    Eigen::Vector3d step = n.ldlt().solve(-g);
-    if (!step.allFinite()) break;
-    double trial[3] = {pt[0] + step(0), pt[1] + step(1), pt[2] + step(2)};
-    double rt[6];
-    if (!residual(f, obs, trial, rt, nullptr)) break;
+    double step[3];
+    if (!solve_normal3(jp, r, step)) break;
+    const double trial[3] = {pt[0] + step[0], pt[1] + step[1], pt[2] + step[2]};
+    double rt[6], jt[18];
+    if (!residual(f, obs, trial, rt, jt)) break;
     const double ct = squared_norm6(rt);
     if (!(ct < c)) break;
     pt[0] = trial[0], pt[1] = trial[1], pt[2] = trial[2];
-    if (c - ct < 1e-14 * (1.0 + c)) break;
+    std::copy(rt, rt + 6, r);
+    std::copy(jt, jt + 18, jp);
+    const double before = c;
+    c = ct;
+    if (before - ct < 1e-14 * (1.0 + before)) break;
   }
-  double r[6];
-  if (!residual(f, obs, pt, r, nullptr)) return 0;
   for (int v = 0; v < 3; ++v) err[v] = std::sqrt(r[2 * v] * r[2 * v] + r[2 * v + 1] * r[2 * v + 1]);
   return std::isfinite(err[0]) && std::isfinite(err[1]) && std::isfinite(err[2]);
 }
@@ -232,14 +264,13 @@ double huber_rho(double q, double huber) {
 namespace {
 
 // Objective at cameras cam and point parameters pts (3 per flagged triplet,
-// in the order of idx). kInf when a point projects to infinity.
-double objective(const Frame &cam, const MatchRecord *matches, const std::vector<int> &idx,
-                 const double *pts, double huber) {
+// observations obs in the frame's coordinates). kInf when a point projects to infinity.
+double objective(const Frame &cam, const Workspace::Observation *obs, size_t n, const double *pts,
+                 double huber) {
   double cost = 0.0;
-  for (size_t q = 0; q < idx.size(); ++q) {
-    double obs[3][2], r[6];
-    frame_observations(cam, matches[idx[q]], obs);
-    if (!residual(cam, obs, pts + 3 * q, r, nullptr)) return kInf;
+  for (size_t q = 0; q < n; ++q) {
+    double r[6];
+    if (!residual(cam, obs[q].v, pts + 3 * q, r, nullptr)) return kInf;
     cost += huber_rho(squared_norm6(r), huber);
   }
   cost *= 0.5;
@@ -258,13 +289,16 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
   const size_t n = idx.size();
   if (ws->blocks.size() < n) ws->blocks.resize(n);
   if (ws->trial.size() < 6 * n) ws->trial.resize(6 * n);
+  if (ws->obs.size() < n) ws->obs.resize(n);
+  Workspace::Observation *obs = ws->obs.data();
+  for (size_t q = 0; q < n; ++q) frame_observations(*f, matches[idx[q]], obs[q].v);
   // Current point parameters in the order of idx (trial[0 .. 3n)), trial
   // ones after them.
   double *cur = ws->trial.data(), *next = ws->trial.data() + 3 * n;
   for (size_t q = 0; q < n; ++q)
     for (int k = 0; k < 3; ++k) cur[3 * q + k] = points[3 * static_cast<size_t>(idx[q]) + k];
   const double huber = o.huber;
-  double cost = objective(*f, matches, idx, cur, huber);
+  double cost = objective(*f, obs, n, cur, huber);
   result->initial_cost = cost;
   if (!(cost < kInf)) return false;
   // Camera parameters held fixed: the affine cameras' third rows.
@@ -273,78 +307,117 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
     for (int e = 8; e < 12; ++e) fixed[e] = fixed[12 + e] = true;
   double lambda = 1e-4, growth = 2.0;
   bool linearised = false;
-  Eigen::Matrix<double, 21, 10> acc;
-  Vec24 gc, dc, diag_u;
+  double acc[21][10];
+  Vec24 gc, dc, diag_u, rhs;
+  Mat24 s;
   Frame trial_frame = *f;
   for (int iter = 0; iter < o.max_iterations; ++iter) {
     if (!linearised) {
       gc.setZero();
       diag_u.setZero();
+      double gmax = 0.0;
       for (size_t q = 0; q < n; ++q) {
         Workspace::Block &bl = ws->blocks[q];
-        double obs[3][2], r[6], jp[18], terms[2][3];
-        frame_observations(*f, matches[idx[q]], obs);
-        if (!residual_terms(*f, obs, cur + 3 * q, r, jp, terms)) return false;
+        double r[6], jp[18], terms[2][3];
+        if (!residual_terms(*f, obs[q].v, cur + 3 * q, r, jp, terms)) return false;
         const double sq = squared_norm6(r);
         const double w = sq <= huber * huber ? 1.0 : huber / std::sqrt(sq);
-        double x[4];
-        homogeneous(*f, cur + 3 * q, x);
-        bl.x = Eigen::Vector4d(x[0], x[1], x[2], x[3]);
-        Eigen::Map<const Eigen::Matrix<double, 6, 3, Eigen::RowMajor>> j(jp);
-        Eigen::Map<const Eigen::Matrix<double, 6, 1>> rv(r);
-        bl.v.noalias() = w * (j.transpose() * j);
-        bl.gp.noalias() = w * (j.transpose() * rv);
-        bl.k0.setZero();
+        homogeneous(*f, cur + 3 * q, bl.x);
+        for (int a = 0; a < 3; ++a) {
+          double g = 0.0;
+          for (int k = 0; k < 6; ++k) g += jp[3 * k + a] * r[k];
+          bl.gp[a] = w * g;
+          gmax = std::max(gmax, std::fabs(bl.gp[a]));
+          for (int c = 0; c <= a; ++c) {
+            double t = 0.0;
+            for (int k = 0; k < 6; ++k) t += jp[3 * k + a] * jp[3 * k + c];
+            bl.v[a][c] = bl.v[c][a] = w * t;
+          }
+        }
         for (int v = 0; v < 2; ++v) {
           const double u = terms[v][0], wv = terms[v][1], inv = terms[v][2];
-          Eigen::Matrix<double, 2, 3> a;
-          a << 1.0, 0.0, -u, 0.0, 1.0, -wv;
-          const double wi = w * inv;
-          bl.k0.block<3, 3>(3 * v, 3 * v).noalias() = (wi * inv) * (a.transpose() * a);
-          bl.e.block<3, 3>(3 * v, 0).noalias() = wi * (a.transpose() * j.block<2, 3>(2 * v, 0));
-          bl.b.segment<3>(3 * v).noalias() = wi * (a.transpose() * rv.segment<2>(2 * v));
-        }
-        for (int a = 0; a < 6; ++a)
-          for (int c = 0; c < 4; ++c) {
-            gc(4 * a + c) += bl.b(a) * x[c];
-            diag_u(4 * a + c) += bl.k0(a, a) * x[c] * x[c];
+          const double wi = w * inv, wii = wi * inv;
+          // A^T A with A = [[1, 0, -u], [0, 1, -wv]].
+          double(*k)[3] = bl.k0[v];
+          k[0][0] = wii, k[0][1] = 0.0, k[0][2] = -wii * u;
+          k[1][0] = 0.0, k[1][1] = wii, k[1][2] = -wii * wv;
+          k[2][0] = k[0][2], k[2][1] = k[1][2], k[2][2] = wii * (u * u + wv * wv);
+          const double *j0 = jp + 3 * (2 * v), *j1 = jp + 3 * (2 * v + 1);
+          for (int c = 0; c < 3; ++c) {
+            bl.e[3 * v][c] = wi * j0[c];
+            bl.e[3 * v + 1][c] = wi * j1[c];
+            bl.e[3 * v + 2][c] = -wi * (u * j0[c] + wv * j1[c]);
           }
+          const double r0 = r[2 * v], r1 = r[2 * v + 1];
+          bl.b[3 * v] = wi * r0;
+          bl.b[3 * v + 1] = wi * r1;
+          bl.b[3 * v + 2] = -wi * (u * r0 + wv * r1);
+        }
+        for (int a = 0; a < 6; ++a) {
+          const double kd = bl.k0[a / 3][a % 3][a % 3];
+          for (int c = 0; c < 4; ++c) {
+            gc(4 * a + c) += bl.b[a] * bl.x[c];
+            diag_u(4 * a + c) += kd * bl.x[c] * bl.x[c];
+          }
+        }
       }
       linearised = true;
       // Converged when the gradient vanishes.
-      double gmax = gc.cwiseAbs().maxCoeff();
-      for (size_t q = 0; q < n; ++q) gmax = std::max(gmax, ws->blocks[q].gp.cwiseAbs().maxCoeff());
+      gmax = std::max(gmax, gc.cwiseAbs().maxCoeff());
       if (!(gmax > 1e-10)) break;
     }
     ++result->iterations;
     // Reduced camera system at this damping.
-    acc.setZero();
-    Vec24 rhs = Vec24::Zero();
+    for (auto &row : acc)
+      for (double &e : row) e = 0.0;
+    rhs.setZero();
     for (size_t q = 0; q < n; ++q) {
       Workspace::Block &bl = ws->blocks[q];
-      Eigen::Matrix3d vd = bl.v;
-      for (int k = 0; k < 3; ++k) vd(k, k) += lambda * std::max(bl.v(k, k), kMinDiagonal);
-      bl.vinv = vd.inverse();
-      const Eigen::Matrix<double, 6, 3> ev = bl.e * bl.vinv;
-      const Eigen::Matrix<double, 6, 6> kk = bl.k0 - ev * bl.e.transpose();
-      const Eigen::Matrix<double, 6, 1> t = bl.b - ev * bl.gp;
-      Eigen::Matrix<double, 21, 1> kp;
-      for (int a = 0, m = 0; a < 6; ++a)
-        for (int b = a; b < 6; ++b) kp(m++) = kk(a, b);
-      const Eigen::Vector4d &x = bl.x;
-      Eigen::Matrix<double, 10, 1> xp;
-      for (int c = 0, m = 0; c < 4; ++c)
-        for (int d = c; d < 4; ++d) xp(m++) = x(c) * x(d);
-      acc.noalias() += kp * xp.transpose();
+      double vd[3][3];
+      for (int a = 0; a < 3; ++a)
+        for (int c = 0; c < 3; ++c) vd[a][c] = bl.v[a][c];
+      for (int k = 0; k < 3; ++k) vd[k][k] += lambda * std::max(bl.v[k][k], kMinDiagonal);
+      // Inverse of the symmetric 3 x 3 block by cofactors.
+      const double c00 = vd[1][1] * vd[2][2] - vd[1][2] * vd[2][1];
+      const double c01 = vd[1][2] * vd[2][0] - vd[1][0] * vd[2][2];
+      const double c02 = vd[1][0] * vd[2][1] - vd[1][1] * vd[2][0];
+      const double det = vd[0][0] * c00 + vd[0][1] * c01 + vd[0][2] * c02;
+      const double id = 1.0 / det;
+      double(*vi)[3] = bl.vinv;
+      vi[0][0] = c00 * id, vi[0][1] = c01 * id, vi[0][2] = c02 * id;
+      vi[1][1] = (vd[0][0] * vd[2][2] - vd[0][2] * vd[2][0]) * id;
+      vi[1][2] = (vd[0][2] * vd[1][0] - vd[0][0] * vd[1][2]) * id;
+      vi[2][2] = (vd[0][0] * vd[1][1] - vd[0][1] * vd[1][0]) * id;
+      vi[1][0] = vi[0][1], vi[2][0] = vi[0][2], vi[2][1] = vi[1][2];
+      double ev[6][3];
       for (int a = 0; a < 6; ++a)
-        for (int c = 0; c < 4; ++c) rhs(4 * a + c) -= t(a) * x(c);
+        for (int c = 0; c < 3; ++c)
+          ev[a][c] = bl.e[a][0] * vi[0][c] + bl.e[a][1] * vi[1][c] + bl.e[a][2] * vi[2][c];
+      double kp[21];
+      for (int a = 0, m = 0; a < 6; ++a)
+        for (int b = a; b < 6; ++b, ++m) {
+          double t = -(ev[a][0] * bl.e[b][0] + ev[a][1] * bl.e[b][1] + ev[a][2] * bl.e[b][2]);
+          if (a / 3 == b / 3) t += bl.k0[a / 3][a % 3][b % 3];
+          kp[m] = t;
+        }
+      const double *x = bl.x;
+      const double xp[10] = {x[0] * x[0], x[0] * x[1], x[0] * x[2], x[0] * x[3], x[1] * x[1],
+                             x[1] * x[2], x[1] * x[3], x[2] * x[2], x[2] * x[3], x[3] * x[3]};
+      for (int m = 0; m < 21; ++m) {
+        const double km = kp[m];
+        double *row = acc[m];
+        for (int c = 0; c < 10; ++c) row[c] += km * xp[c];
+      }
+      for (int a = 0; a < 6; ++a) {
+        const double t = bl.b[a] - (ev[a][0] * bl.gp[0] + ev[a][1] * bl.gp[1] + ev[a][2] * bl.gp[2]);
+        for (int c = 0; c < 4; ++c) rhs(4 * a + c) -= t * x[c];
+      }
     }
-    Mat24 s;
     for (int a = 0; a < 6; ++a)
       for (int b = a; b < 6; ++b)
         for (int c = 0; c < 4; ++c)
           for (int d = 0; d < 4; ++d) {
-            const double v = acc(pair_index(a, b, 6), pair_index(std::min(c, d), std::max(c, d), 4));
+            const double v = acc[pair_index(a, b, 6)][pair_index(std::min(c, d), std::max(c, d), 4)];
             s(4 * a + c, 4 * b + d) = v;
             s(4 * b + d, 4 * a + c) = v;
           }
@@ -371,18 +444,23 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
         step2 += dc(k) * dc(k), param2 += pk * pk;
         predicted += 0.5 * (lambda * std::max(diag_u(k), kMinDiagonal) * dc(k) * dc(k) - gc(k) * dc(k));
       }
-      Eigen::Matrix<double, 6, 4> dm;
-      for (int a = 0; a < 6; ++a)
-        for (int c = 0; c < 4; ++c) dm(a, c) = dc(4 * a + c);
       for (size_t q = 0; q < n; ++q) {
         const Workspace::Block &bl = ws->blocks[q];
-        const Eigen::Matrix<double, 6, 1> y = dm * bl.x;
-        const Eigen::Vector3d dp = -(bl.vinv * (bl.gp + bl.e.transpose() * y));
+        // W^T dc = E^T (dc as 6 x 4) x.
+        double y[6];
+        for (int a = 0; a < 6; ++a)
+          y[a] = dc(4 * a) * bl.x[0] + dc(4 * a + 1) * bl.x[1] + dc(4 * a + 2) * bl.x[2] +
+                 dc(4 * a + 3) * bl.x[3];
+        double z[3];
+        for (int c = 0; c < 3; ++c) {
+          z[c] = bl.gp[c];
+          for (int a = 0; a < 6; ++a) z[c] += bl.e[a][c] * y[a];
+        }
         for (int k = 0; k < 3; ++k) {
-          next[3 * q + k] = cur[3 * q + k] + dp(k);
-          step2 += dp(k) * dp(k), param2 += cur[3 * q + k] * cur[3 * q + k];
-          predicted += 0.5 * (lambda * std::max(bl.v(k, k), kMinDiagonal) * dp(k) * dp(k) -
-                              bl.gp(k) * dp(k));
+          const double dp = -(bl.vinv[k][0] * z[0] + bl.vinv[k][1] * z[1] + bl.vinv[k][2] * z[2]);
+          next[3 * q + k] = cur[3 * q + k] + dp;
+          step2 += dp * dp, param2 += cur[3 * q + k] * cur[3 * q + k];
+          predicted += 0.5 * (lambda * std::max(bl.v[k][k], kMinDiagonal) * dp * dp - bl.gp[k] * dp);
         }
       }
       if (std::sqrt(step2) <= o.parameter_tolerance * (std::sqrt(param2) + o.parameter_tolerance))
@@ -392,7 +470,7 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
           Eigen::Map<Eigen::Matrix<double, 12, 1>> pv(trial_frame.p[v]);
           pv.normalize();
         }
-      new_cost = objective(trial_frame, matches, idx, next, huber);
+      new_cost = objective(trial_frame, obs, n, next, huber);
     }
     const double gain = predicted > 0.0 ? (cost - new_cost) / predicted : -1.0;
     if (step_ok && new_cost < kInf && gain > 1e-3) {

@@ -66,6 +66,10 @@ struct Workspace {
   std::vector<Block> blocks;
   std::vector<double> trial;  // trial point parameters
   std::vector<int> index;     // flagged triplets
+  struct Observation {
+    double v[3][2];
+  };
+  std::vector<Observation> obs;  // their positions in the frame's coordinates
   Workspace();
   ~Workspace();
 };
