@@ -212,6 +212,11 @@ bool solve_normal3(const double *j, const double *r, double step[3]) {
 // Start on the last image's ray, the remaining parameter by linear least
 // squares over the first two images, then Gauss-Newton steps.
 int triangulate(const Frame &f, const MatchRecord &m, double pt[3], double err[3]) {
+  return triangulate_from(f, m, nullptr, pt, err);
+}
+
+int triangulate_from(const Frame &f, const MatchRecord &m, const double *start, double pt[3],
+                     double err[3]) {
   err[0] = err[1] = err[2] = kInf;
   double obs[3][2];
   frame_observations(f, m, obs);
@@ -232,11 +237,20 @@ int triangulate(const Frame &f, const MatchRecord &m, double pt[3], double err[3
   }
   if (!(den > 0.0)) return 0;
   pt[2] = -num / den;
-  // Each trial is evaluated with its derivatives, so an accepted trial
-  // starts the next step without another evaluation.
   double r[6], jp[18];
   if (!residual(f, obs, pt, r, jp)) return 0;
   double c = squared_norm6(r);
+  if (start && std::isfinite(start[0]) && std::isfinite(start[1]) && std::isfinite(start[2])) {
+    double rs[6], js[18];
+    if (residual(f, obs, start, rs, js) && squared_norm6(rs) < c) {
+      std::copy(start, start + 3, pt);
+      std::copy(rs, rs + 6, r);
+      std::copy(js, js + 18, jp);
+      c = squared_norm6(rs);
+    }
+  }
+  // Each trial is evaluated with its derivatives, so an accepted trial
+  // starts the next step without another evaluation.
   for (int iter = 0; iter < 6; ++iter) {
     double step[3];
     if (!solve_normal3(jp, r, step)) break;

@@ -42,6 +42,10 @@ bool residual(const Frame &f, const double obs[3][2], const double pt[3], double
 // Optimal triangulation: point parameters and the three errors in pixels.
 // 0 when the point cannot be placed.
 int triangulate(const Frame &f, const MatchRecord &m, double pt[3], double err[3]);
+// The same from the better of the linear start and `start` (point
+// parameters of a nearby solution, for instance before the cameras moved).
+int triangulate_from(const Frame &f, const MatchRecord &m, const double *start, double pt[3],
+                     double err[3]);
 
 // The adjustment's objective, 1/2 sum of Huber(|r|^2) with the Huber
 // threshold `huber` on the norm of a triplet's six residuals (pixels).

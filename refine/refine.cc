@@ -70,16 +70,19 @@ bool support_scales(const MatchRecord *matches, int count, const int32_t *flags,
   return true;
 }
 
-// Re-selection: triangulates every triplet; flags those with all three
-// errors strictly below d. Returns the number flagged.
-int reselect(const Frame &f, const MatchRecord *matches, int count, double d,
+// Re-selection: triangulates every triplet (from the point in *points when
+// `warm`); flags those with all three errors strictly below d. Returns the
+// number flagged.
+int reselect(const Frame &f, const MatchRecord *matches, int count, double d, bool warm,
              std::vector<double> *points, std::vector<double> *errors, int32_t *flags) {
   int n = 0;
   for (int i = 0; i < count; ++i) {
+    double *stored = &(*points)[3 * static_cast<size_t>(i)];
     double pt[3] = {0, 0, 0}, err[3];
-    const int ok = finite_record(matches[i]) && triangulate(f, matches[i], pt, err);
+    const int ok = finite_record(matches[i]) &&
+                   bundle::triangulate_from(f, matches[i], warm ? stored : nullptr, pt, err);
     if (!ok) err[0] = err[1] = err[2] = kInf;
-    for (int k = 0; k < 3; ++k) (*points)[3 * i + k] = pt[k];
+    for (int k = 0; k < 3; ++k) stored[k] = pt[k];
     for (int v = 0; v < 3; ++v) (*errors)[3 * i + v] = err[v];
     flags[i] = ok && err[0] < d && err[1] < d && err[2] < d;
     n += flags[i];
@@ -267,7 +270,7 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
   std::vector<double> pts(3 * static_cast<size_t>(count)), errs(3 * static_cast<size_t>(count));
   std::vector<int32_t> next(static_cast<size_t>(count));
   // Points of the starting cameras.
-  reselect(f, matches, count, o.distance, &pts, &errs, next.data());
+  reselect(f, matches, count, o.distance, false, &pts, &errs, next.data());
   int rounds = 0;
   int selected = 0;
   bundle::Workspace ws;
@@ -277,7 +280,7 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
       set_reason(report, "the adjustment did not converge");
       return 0;
     }
-    selected = reselect(f, matches, count, o.distance, &pts, &errs, next.data());
+    selected = reselect(f, matches, count, o.distance, true, &pts, &errs, next.data());
     if (selected < kMinSupport) {
       set_reason(report, "fewer than seven triplets support the refined geometry");
       return 0;
