@@ -272,8 +272,15 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
   }
   std::vector<double> pts(3 * static_cast<size_t>(count)), errs(3 * static_cast<size_t>(count));
   std::vector<int32_t> next(static_cast<size_t>(count));
-  // Points of the starting cameras.
-  reselect(f, matches, count, o.distance, false, &pts, &errs, next.data());
+  // Points of the starting cameras, for the triplets the first adjustment
+  // uses (the re-selection after it triangulates every triplet).
+  for (int i = 0; i < count; ++i) {
+    if (!flags[i]) continue;
+    double err[3];
+    if (!triangulate(f, matches[i], &pts[3 * static_cast<size_t>(i)], err))
+      pts[3 * static_cast<size_t>(i)] = pts[3 * static_cast<size_t>(i) + 1] =
+          pts[3 * static_cast<size_t>(i) + 2] = 0.0;
+  }
   int rounds = 0;
   int selected = 0;
   bundle::Workspace ws;
