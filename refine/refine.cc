@@ -1,9 +1,8 @@
 // Bundle adjustment, optimal triangulation and re-selection.
 #include "refine.h"
 
-#include <ceres/ceres.h>
-
 #include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -15,9 +14,14 @@
 #include "linear.h"
 #include "numeric.h"
 #include "fixed_arrays.h"
+#include "bundle.h"
 
 namespace {
 
+using bundle::Frame;
+using bundle::make_frame;
+using bundle::pixel_cameras;
+using bundle::triangulate;
 using Mat34 = Eigen::Matrix<double, 3, 4, Eigen::RowMajor>;
 using Mat4 = Eigen::Matrix4d;
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -66,211 +70,19 @@ bool support_scales(const MatchRecord *matches, int count, const int32_t *flags,
   return true;
 }
 
-// Reprojection residual of one triplet, in pixels, over the two free cameras
-// (first, middle; 12 entries each, normalised frame) and the point's three
-// parameters. The last camera is fixed at [I | 0] (projective: the point is
-// (a, b, 1, w)) or [[1,0,0,0],[0,1,0,0],[0,0,0,1]] (affine: (a, b, z, 1)).
-class TripletCost : public ceres::SizedCostFunction<6, 12, 12, 3> {
- public:
-  TripletCost(const double obs[3][2], const double scale[3], bool affine) : affine_(affine) {
-    for (int v = 0; v < 3; ++v) {
-      obs_[v][0] = obs[v][0], obs_[v][1] = obs[v][1];
-      scale_[v] = scale[v];
-    }
-  }
-  bool Evaluate(double const *const *parameters, double *residuals,
-                double **jacobians) const override {
-    const double *pt = parameters[2];
-    double x[4];
-    if (affine_) x[0] = pt[0], x[1] = pt[1], x[2] = pt[2], x[3] = 1.0;
-    else x[0] = pt[0], x[1] = pt[1], x[2] = 1.0, x[3] = pt[2];
-    const int free_index[3] = {0, 1, affine_ ? 2 : 3};
-    if (jacobians) {
-      for (int b = 0; b < 3; ++b)
-        if (jacobians[b]) std::memset(jacobians[b], 0, sizeof(double) * 6 * (b < 2 ? 12 : 3));
-    }
-    for (int v = 0; v < 2; ++v) {
-      const double *p = parameters[v];
-      double h[3];
-      for (int r = 0; r < 3; ++r)
-        h[r] = p[4 * r] * x[0] + p[4 * r + 1] * x[1] + p[4 * r + 2] * x[2] + p[4 * r + 3] * x[3];
-      if (!(std::fabs(h[2]) > 1e-300)) return false;
-      const double u = h[0] / h[2], w = h[1] / h[2];
-      const double s = scale_[v];
-      residuals[2 * v] = s * (u - obs_[v][0]);
-      residuals[2 * v + 1] = s * (w - obs_[v][1]);
-      if (!jacobians) continue;
-      const double inv = s / h[2];
-      if (jacobians[v]) {
-        double *j = jacobians[v] + 2 * v * 12;  // rows 2v and 2v + 1
-        for (int c = 0; c < 4; ++c) {
-          j[c] = inv * x[c];
-          j[8 + c] = -inv * u * x[c];
-          j[12 + 4 + c] = inv * x[c];
-          j[12 + 8 + c] = -inv * w * x[c];
-        }
-      }
-      if (jacobians[2]) {
-        double *j = jacobians[2];
-        for (int q = 0; q < 3; ++q) {
-          const int c = free_index[q];
-          j[(2 * v) * 3 + q] = inv * (p[c] - u * p[8 + c]);
-          j[(2 * v + 1) * 3 + q] = inv * (p[4 + c] - w * p[8 + c]);
-        }
-      }
-    }
-    residuals[4] = scale_[2] * (pt[0] - obs_[2][0]);
-    residuals[5] = scale_[2] * (pt[1] - obs_[2][1]);
-    if (jacobians && jacobians[2]) {
-      jacobians[2][4 * 3 + 0] = scale_[2];
-      jacobians[2][5 * 3 + 1] = scale_[2];
-    }
-    return true;
-  }
-
- private:
-  double obs_[3][2];
-  double scale_[3];
-  bool affine_;
-};
-
-// Cameras in the normalised frame (positions divided by s per image), the
-// last one in its canonical form.
-struct Frame {
-  double s[3];
-  double p[2][12];  // first, middle
-  bool affine;
-};
-
-// Pixel cameras -> normalised frame with the canonical last camera. 0 when
-// the last camera is rank deficient.
-int make_frame(const ThreeCameras &pix, const double s[3], bool affine, Frame *f) {
-  Mat34 c[3];
-  for (int v = 0; v < 3; ++v) {
-    c[v] = to_mat(pix.p[v]);
-    c[v].row(0) /= s[v];
-    c[v].row(1) /= s[v];
-  }
-  Mat4 h;
-  if (affine) {
-    Eigen::Vector3d r0 = c[2].block<1, 3>(0, 0).transpose(), r1 = c[2].block<1, 3>(1, 0).transpose();
-    Eigen::Vector3d n = r0.cross(r1);
-    Mat4 k = Mat4::Zero();
-    k.row(0) = c[2].row(0) / c[2](2, 3);
-    k.row(1) = c[2].row(1) / c[2](2, 3);
-    k.block<1, 3>(2, 0) = n.transpose();
-    k(3, 3) = 1.0;
-    if (!(std::fabs(k.determinant()) > 1e-12 * (1.0 + n.squaredNorm()))) return 0;
-    h = k.inverse();
-  } else {
-    Eigen::Matrix3d pp = c[2] * c[2].transpose();
-    if (!(std::fabs(pp.determinant()) > 1e-300)) return 0;
-    Eigen::FullPivLU<Mat34> lu(c[2]);
-    Eigen::Vector4d centre = lu.kernel().col(0);
-    h.block<4, 3>(0, 0) = c[2].transpose() * pp.inverse();
-    h.col(3) = centre.normalized();
-  }
-  if (!h.allFinite()) return 0;
-  for (int v = 0; v < 2; ++v) {
-    Mat34 m = c[v] * h;
-    if (affine) m /= m(2, 3);
-    else m.normalize();
-    for (int e = 0; e < 12; ++e) f->p[v][e] = m(e / 4, e % 4);
-    if (!m.allFinite()) return 0;
-  }
-  for (int v = 0; v < 3; ++v) f->s[v] = s[v];
-  f->affine = affine;
-  return 1;
-}
-
-ThreeCameras pixel_cameras(const Frame &f) {
-  ThreeCameras out;
-  for (int v = 0; v < 3; ++v) {
-    Mat34 m;
-    if (v < 2) {
-      for (int e = 0; e < 12; ++e) m(e / 4, e % 4) = f.p[v][e];
-    } else {
-      m.setZero();
-      m(0, 0) = 1, m(1, 1) = 1;
-      if (f.affine) m(2, 3) = 1;
-      else m(2, 2) = 1;
-    }
-    m.row(0) *= f.s[v];
-    m.row(1) *= f.s[v];
-    from_mat(m, out.p[v]);
-  }
-  return out;
-}
-
-// Optimal triangulation in the frame: point parameters (a, b, c), errors in
-// pixels. Start on the last image's ray, the remaining parameter by linear
-// least squares over the first two images, then Gauss-Newton steps.
-int triangulate_in_frame(const Frame &f, const MatchRecord &m, double pt[3], double err[3]) {
-  err[0] = err[1] = err[2] = kInf;
-  const double obs[3][2] = {{m.first.x / f.s[0], m.first.y / f.s[0]},
-                            {m.middle.x / f.s[1], m.middle.y / f.s[1]},
-                            {m.last.x / f.s[2], m.last.y / f.s[2]}};
-  const int ci = f.affine ? 2 : 3;  // column of the free parameter c
-  const int fixed = f.affine ? 3 : 2;  // column of the fixed 1
-  pt[0] = obs[2][0], pt[1] = obs[2][1];
-  // Linear: for each free view and coordinate, (P0 - x P2) . X = 0 in c.
-  double num = 0.0, den = 0.0;
-  for (int v = 0; v < 2; ++v) {
-    const double *p = f.p[v];
-    for (int r = 0; r < 2; ++r) {
-      const double o = obs[v][r];
-      const double k = (p[4 * r] - o * p[8]) * pt[0] + (p[4 * r + 1] - o * p[9]) * pt[1] +
-                       (p[4 * r + fixed] - o * p[8 + fixed]);
-      const double d = p[4 * r + ci] - o * p[8 + ci];
-      num += k * d, den += d * d;
-    }
-  }
-  if (!(den > 0.0)) return 0;
-  pt[2] = -num / den;
-  double costv = kInf;
-  TripletCost cost(obs, f.s, f.affine);
-  for (int iter = 0; iter < 6; ++iter) {
-    double r[6], jp[18];
-    const double *params[3] = {f.p[0], f.p[1], pt};
-    double *jac[3] = {nullptr, nullptr, jp};
-    if (!cost.Evaluate(params, r, jac)) return 0;
-    double c = 0.0;
-    for (double e : r) c += e * e;
-    if (iter > 0 && !(c < costv)) break;
-    costv = c;
-    Eigen::Map<Eigen::Matrix<double, 6, 3, Eigen::RowMajor>> j(jp);
-    Eigen::Map<Eigen::Matrix<double, 6, 1>> rv(r);
-    Eigen::Matrix3d n = j.transpose() * j;
-    Eigen::Vector3d g = j.transpose() * rv;
-    Eigen::Vector3d step = n.ldlt().solve(-g);
-    if (!step.allFinite()) break;
-    double trial[3] = {pt[0] + step(0), pt[1] + step(1), pt[2] + step(2)};
-    const double *tp[3] = {f.p[0], f.p[1], trial};
-    double rt[6];
-    if (!cost.Evaluate(tp, rt, nullptr)) break;
-    double ct = 0.0;
-    for (double e : rt) ct += e * e;
-    if (!(ct < c)) break;
-    pt[0] = trial[0], pt[1] = trial[1], pt[2] = trial[2];
-    if (c - ct < 1e-14 * (1.0 + c)) break;
-  }
-  double r[6];
-  const double *params[3] = {f.p[0], f.p[1], pt};
-  if (!cost.Evaluate(params, r, nullptr)) return 0;
-  for (int v = 0; v < 3; ++v) err[v] = std::sqrt(r[2 * v] * r[2 * v] + r[2 * v + 1] * r[2 * v + 1]);
-  return std::isfinite(err[0]) && std::isfinite(err[1]) && std::isfinite(err[2]);
-}
-
-// Re-selection: triangulates every triplet; flags those with all three
-// errors strictly below d. Returns the number flagged.
-int reselect(const Frame &f, const MatchRecord *matches, int count, double d,
+// Re-selection: triangulates every triplet (from the point in *points when
+// `warm`); flags those with all three errors strictly below d. Returns the
+// number flagged.
+int reselect(const Frame &f, const MatchRecord *matches, int count, double d, bool warm,
              std::vector<double> *points, std::vector<double> *errors, int32_t *flags) {
   int n = 0;
   for (int i = 0; i < count; ++i) {
+    double *stored = &(*points)[3 * static_cast<size_t>(i)];
     double pt[3] = {0, 0, 0}, err[3];
-    const int ok = finite_record(matches[i]) && triangulate_in_frame(f, matches[i], pt, err);
+    const int ok = finite_record(matches[i]) &&
+                   bundle::triangulate_from(f, matches[i], warm ? stored : nullptr, pt, err);
     if (!ok) err[0] = err[1] = err[2] = kInf;
-    for (int k = 0; k < 3; ++k) (*points)[3 * i + k] = pt[k];
+    for (int k = 0; k < 3; ++k) stored[k] = pt[k];
     for (int v = 0; v < 3; ++v) (*errors)[3 * i + v] = err[v];
     flags[i] = ok && err[0] < d && err[1] < d && err[2] < d;
     n += flags[i];
@@ -280,44 +92,16 @@ int reselect(const Frame &f, const MatchRecord *matches, int count, double d,
 
 // One adjustment over the flagged triplets, points from `points`.
 bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flags,
-            std::vector<double> *points, const RefineOptions &o) {
-  ceres::Problem::Options po;
-  po.cost_function_ownership = ceres::TAKE_OWNERSHIP;
-  po.loss_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
-  ceres::Problem problem(po);
+            std::vector<double> *points, const RefineOptions &o, bundle::Workspace *ws) {
+  bundle::Options bo;
   // Huber at the inlier distance on the triplet's rms error per image.
-  ceres::HuberLoss loss(o.distance * std::sqrt(3.0));
-  for (int i = 0; i < count; ++i) {
-    if (!flags[i]) continue;
-    const MatchRecord &m = matches[i];
-    const double obs[3][2] = {{m.first.x / f->s[0], m.first.y / f->s[0]},
-                              {m.middle.x / f->s[1], m.middle.y / f->s[1]},
-                              {m.last.x / f->s[2], m.last.y / f->s[2]}};
-    problem.AddResidualBlock(new TripletCost(obs, f->s, f->affine), &loss, f->p[0], f->p[1],
-                             points->data() + 3 * i);
-  }
-  for (int v = 0; v < 2; ++v) {
-    if (f->affine) problem.SetManifold(f->p[v], new ceres::SubsetManifold(12, {8, 9, 10, 11}));
-    else problem.SetManifold(f->p[v], new ceres::SphereManifold<12>());
-  }
-  ceres::Solver::Options so;
-  so.linear_solver_type = ceres::DENSE_SCHUR;
-  so.minimizer_type = ceres::TRUST_REGION;
-  so.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
-  so.max_num_iterations = o.iterations;
-  so.num_threads = 1;
-  so.logging_type = ceres::SILENT;
-  so.minimizer_progress_to_stdout = false;
-  so.function_tolerance = 1e-7;
-  so.parameter_tolerance = 1e-9;
-  ceres::Solver::Summary summary;
-  ceres::Solve(so, &problem, &summary);
-  if (summary.termination_type == ceres::FAILURE || !std::isfinite(summary.final_cost))
-    return false;
-  for (int v = 0; v < 2; ++v)
-    for (int e = 0; e < 12; ++e)
-      if (!std::isfinite(f->p[v][e])) return false;
-  return true;
+  bo.huber = o.distance * std::sqrt(3.0);
+  bo.max_iterations = o.iterations;
+  // A relative decrease of 1e-5 moves the rms error by far less than the
+  // noise; stopping there saves the last, nearly idle iteration of a round.
+  bo.function_tolerance = 1e-5;
+  bundle::Result res;
+  return bundle::adjust(f, matches, count, flags, points->data(), bo, ws, &res);
 }
 
 // Share of the flagged triplets that homographies from the last image to the
@@ -488,17 +272,25 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
   }
   std::vector<double> pts(3 * static_cast<size_t>(count)), errs(3 * static_cast<size_t>(count));
   std::vector<int32_t> next(static_cast<size_t>(count));
-  // Points of the starting cameras.
-  reselect(f, matches, count, o.distance, &pts, &errs, next.data());
+  // Points of the starting cameras, for the triplets the first adjustment
+  // uses (the re-selection after it triangulates every triplet).
+  for (int i = 0; i < count; ++i) {
+    if (!flags[i]) continue;
+    double err[3];
+    if (!triangulate(f, matches[i], &pts[3 * static_cast<size_t>(i)], err))
+      pts[3 * static_cast<size_t>(i)] = pts[3 * static_cast<size_t>(i) + 1] =
+          pts[3 * static_cast<size_t>(i) + 2] = 0.0;
+  }
   int rounds = 0;
   int selected = 0;
+  bundle::Workspace ws;
   for (;;) {
     ++rounds;
-    if (!adjust(&f, matches, count, flags.data(), &pts, o)) {
+    if (!adjust(&f, matches, count, flags.data(), &pts, o, &ws)) {
       set_reason(report, "the adjustment did not converge");
       return 0;
     }
-    selected = reselect(f, matches, count, o.distance, &pts, &errs, next.data());
+    selected = reselect(f, matches, count, o.distance, true, &pts, &errs, next.data());
     if (selected < kMinSupport) {
       set_reason(report, "fewer than seven triplets support the refined geometry");
       return 0;
@@ -571,20 +363,29 @@ struct SampleRandom {
   int below(int n) { return static_cast<int>(next() % static_cast<uint64_t>(n)); }
 };
 
+// A triplet's positions divided by the sampler's per-image scales (the
+// frame's s), computed once per call.
+struct Scaled {
+  double x0, y0, x1, y1, a, b;
+};
+
+Scaled scaled(const MatchRecord &m, const double s[3]) {
+  return Scaled{m.first.x / s[0], m.first.y / s[0], m.middle.x / s[1],
+                m.middle.y / s[1], m.last.x / s[2],  m.last.y / s[2]};
+}
+
 // Cheap error of a triplet: the point on the last image's ray whose remaining
 // parameter best fits the first two images linearly; the sum of its squared
 // reprojection errors there, pixels squared.
-double cheap_error2(const Frame &f, const MatchRecord &m) {
-  const double obs[2][2] = {{m.first.x / f.s[0], m.first.y / f.s[0]},
-                            {m.middle.x / f.s[1], m.middle.y / f.s[1]}};
-  const double a = m.last.x / f.s[2], b = m.last.y / f.s[2];
+double cheap_error2(const Frame &f, const Scaled &m) {
+  const double obs[2][2] = {{m.x0, m.y0}, {m.x1, m.y1}};
   const int ci = f.affine ? 2 : 3, fixed = f.affine ? 3 : 2;
   double k[2][3], d[2][3];  // h = k + c d per view
   double num = 0.0, den = 0.0;
   for (int v = 0; v < 2; ++v) {
     const double *p = f.p[v];
     for (int r = 0; r < 3; ++r) {
-      k[v][r] = p[4 * r] * a + p[4 * r + 1] * b + p[4 * r + fixed];
+      k[v][r] = p[4 * r] * m.a + p[4 * r + 1] * m.b + p[4 * r + fixed];
       d[v][r] = p[4 * r + ci];
     }
     for (int r = 0; r < 2; ++r) {
@@ -597,51 +398,105 @@ double cheap_error2(const Frame &f, const MatchRecord &m) {
   const double c = -num / den;
   double e2 = 0.0;
   for (int v = 0; v < 2; ++v) {
-    const double h2 = k[v][2] + c * d[v][2];
-    const double du = ((k[v][0] + c * d[v][0]) / h2 - obs[v][0]) * f.s[v];
-    const double dv = ((k[v][1] + c * d[v][1]) / h2 - obs[v][1]) * f.s[v];
+    const double ih = f.s[v] / (k[v][2] + c * d[v][2]);
+    const double du = (k[v][0] + c * d[v][0]) * ih - obs[v][0] * f.s[v];
+    const double dv = (k[v][1] + c * d[v][1]) * ih - obs[v][1] * f.s[v];
     e2 += du * du + dv * dv;
   }
   return std::isfinite(e2) ? e2 : kInf;
 }
 
-// Truncated quadratic over all triplets, ending as soon as it reaches
-// `bound` (every term is non-negative, so the bail-out is exact).
-double msac_cost(const Frame &f, const MatchRecord *matches, int count, double tau2,
-                 double bound, int *inliers) {
-  double cost = 0.0;
+// Sequential probability ratio test on the hypotheses: a triplet consistent
+// with the hypothesis multiplies the likelihood ratio by delta / epsilon, an
+// inconsistent one by (1 - delta) / (1 - epsilon); the hypothesis is rejected
+// as soon as the ratio exceeds a. epsilon is the inlier share of the best
+// hypothesis so far, delta the share of triplets consistent with rejected
+// ones; a balances the cost of a sample (t_m triplet evaluations, m_s
+// hypotheses per sample) against that of evaluating.
+struct Sprt {
+  bool active = false;
+  double epsilon = 0.0, delta = 0.05, a = 0.0;
+  double up = 1.0, down = 1.0;
+  void update(double t_m, double m_s) {
+    active = epsilon > 1.5 * delta && epsilon < 1.0;
+    if (!active) return;
+    const double c = (1.0 - delta) * std::log((1.0 - delta) / (1.0 - epsilon)) +
+                     delta * std::log(delta / epsilon);
+    const double a0 = t_m * c / m_s + 1.0;
+    a = a0;
+    for (int it = 0; it < 10; ++it) a = a0 + std::log(a);
+    up = (1.0 - delta) / (1.0 - epsilon);
+    down = delta / epsilon;
+  }
+};
+
+// How a hypothesis' scoring ended.
+struct Scored {
+  double cost = kInf;  // kInf when rejected
+  int inliers = 0;     // consistent triplets among the tested ones
+  int tested = 0;
+  bool by_test = false;  // rejected by the ratio test (not by the bound)
+};
+
+// Truncated quadratic over all triplets (in the order of `obs`), ending as
+// soon as it reaches `bound` (every term is non-negative, so the bail-out is
+// exact) or, when the test is active, when the test rejects the hypothesis.
+Scored msac_cost(const Frame &f, const Scaled *obs, int count, double tau2, double bound,
+                 const Sprt &test) {
+  Scored out;
+  double cost = 0.0, ratio = 1.0;
   int n = 0;
   for (int i = 0; i < count; ++i) {
-    const double e2 = cheap_error2(f, matches[i]);
-    if (e2 < tau2) cost += e2, ++n;
-    else cost += tau2;
-    if (cost >= bound) return kInf;
+    const double e2 = cheap_error2(f, obs[i]);
+    if (e2 < tau2) cost += e2, ++n, ratio *= test.down;
+    else cost += tau2, ratio *= test.up;
+    if (cost >= bound || (test.active && ratio > test.a)) {
+      out.inliers = n;
+      out.tested = i + 1;
+      out.by_test = !(cost >= bound);
+      return out;
+    }
   }
-  *inliers = n;
-  return cost;
+  out.cost = cost;
+  out.inliers = n;
+  out.tested = count;
+  return out;
 }
+
+// Buffers of the local optimisation, sized once per robust_estimate call.
+struct LocalWork {
+  std::vector<int32_t> flags;
+  std::vector<int> in;
+  std::vector<double> pts;
+  bundle::Workspace ws;
+  explicit LocalWork(int count)
+      : flags(static_cast<size_t>(count), 0), pts(3 * static_cast<size_t>(count), 0.0) {
+    in.reserve(static_cast<size_t>(count));
+  }
+};
 
 // Local optimisation: an adjustment of the hypothesis over (at most 100,
 // evenly spread) of its inliers, a few iterations.
-bool local_optimise(Frame *f, const MatchRecord *matches, int count, double tau2, double d) {
-  std::vector<int32_t> flags(static_cast<size_t>(count), 0);
-  std::vector<int> in;
+bool local_optimise(Frame *f, const MatchRecord *matches, const Scaled *obs, int count,
+                    double tau2, double d, LocalWork *lw) {
+  std::vector<int> &in = lw->in;
+  in.clear();
   for (int i = 0; i < count; ++i)
-    if (cheap_error2(*f, matches[i]) < tau2) in.push_back(i);
+    if (cheap_error2(*f, obs[i]) < tau2) in.push_back(i);
   if (in.size() < 7) return false;
+  std::fill(lw->flags.begin(), lw->flags.end(), 0);
   const size_t keep = in.size() < kLoCap ? in.size() : kLoCap;
-  for (size_t q = 0; q < keep; ++q) flags[static_cast<size_t>(in[q * in.size() / keep])] = 1;
-  std::vector<double> pts(3 * static_cast<size_t>(count), 0.0);
+  for (size_t q = 0; q < keep; ++q) lw->flags[static_cast<size_t>(in[q * in.size() / keep])] = 1;
   for (int i = 0; i < count; ++i) {
-    if (!flags[i]) continue;
+    if (!lw->flags[i]) continue;
     double err[3];
-    triangulate_in_frame(*f, matches[i], &pts[3 * static_cast<size_t>(i)], err);
+    triangulate(*f, matches[i], &lw->pts[3 * static_cast<size_t>(i)], err);
   }
   RefineOptions o;
   o.distance = d;
   o.affine = f->affine;
   o.iterations = kLoIter;
-  return adjust(f, matches, count, flags.data(), &pts, o);
+  return adjust(f, matches, count, lw->flags.data(), &lw->pts, o, &lw->ws);
 }
 
 }  // namespace
@@ -668,12 +523,33 @@ int robust_estimate(const MatchRecord *matches, int count, const RobustOptions &
   const double tau2 = 4.0 * o.distance * o.distance;
   const double p = o.confidence > 0.0 && o.confidence < 1.0 ? o.confidence : 0.999;
   SampleRandom rnd;
+  // Positions scaled once, in file order and in a fixed shuffled order for
+  // the scoring (the ratio test assumes the triplets come in random order).
+  std::vector<Scaled> sc(static_cast<size_t>(count)), order(static_cast<size_t>(count));
+  {
+    std::vector<int> perm(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) perm[static_cast<size_t>(i)] = i;
+    SampleRandom shuffle;
+    shuffle.state = 0x0de7e2a1u;
+    for (int i = count - 1; i > 0; --i) std::swap(perm[static_cast<size_t>(i)], perm[static_cast<size_t>(shuffle.below(i + 1))]);
+    for (int i = 0; i < count; ++i) {
+      sc[static_cast<size_t>(i)] = scaled(matches[i], g);
+      order[static_cast<size_t>(i)] = scaled(matches[perm[static_cast<size_t>(i)]], g);
+    }
+  }
+  // Cost of a sample in triplet evaluations and hypotheses per sample, for
+  // the ratio test's threshold (measured orders of magnitude).
+  const double t_m = o.affine ? 10.0 : 300.0, m_s = o.affine ? 1.0 : 2.4;
+  Sprt test;
+  const Sprt off;
+  double consistent = 0.0, seen = 0.0;  // over rejected hypotheses
   Frame best{}, f{};
   double best_cost = kInf;
   int best_inliers = 0;
   double needed = static_cast<double>(o.max_samples > 0 ? o.max_samples : 1);
   int k = 0;
   int failures = 0;
+  LocalWork lw(count);
   while (k < needed && k < (o.max_samples > 0 ? o.max_samples : 1) && failures < 10000) {
     int idx[6];
     MatchRecord sample[6];
@@ -723,19 +599,34 @@ int robust_estimate(const MatchRecord *matches, int count, const RobustOptions &
     for (int h = 0; h < hyps; ++h) {
       if (!make_frame(cams[h], g, o.affine, &f)) continue;
       ++report->hypotheses;
-      int inl = 0;
-      double cost = msac_cost(f, matches, count, tau2, best_cost, &inl);
-      if (!(cost < best_cost)) continue;
+      const Scored sc_f = msac_cost(f, order.data(), count, tau2, best_cost, test);
+      if (!(sc_f.cost < best_cost)) {
+        // A rejected hypothesis: its consistent share estimates delta.
+        consistent += sc_f.inliers, seen += sc_f.tested;
+        if (seen >= 200.0) {
+          const double d_new = std::min(0.3, std::max(0.001, consistent / seen));
+          if (std::fabs(d_new - test.delta) > 0.1 * test.delta) {
+            test.delta = d_new;
+            test.update(t_m, m_s);
+          }
+        }
+        continue;
+      }
+      double cost = sc_f.cost;
+      int inl = sc_f.inliers;
       Frame lo = f;
       ++report->local_optimisations;
-      if (local_optimise(&lo, matches, count, tau2, o.distance)) {
-        int inl_lo = 0;
-        const double c_lo = msac_cost(lo, matches, count, tau2, cost, &inl_lo);
-        if (c_lo < cost) f = lo, cost = c_lo, inl = inl_lo;
+      if (local_optimise(&lo, matches, sc.data(), count, tau2, o.distance, &lw)) {
+        const Scored sc_lo = msac_cost(lo, order.data(), count, tau2, cost, off);
+        if (sc_lo.cost < cost) f = lo, cost = sc_lo.cost, inl = sc_lo.inliers;
       }
       best = f, best_cost = cost, best_inliers = inl;
       const double w = static_cast<double>(inl) / count;
-      const double miss = 1.0 - std::pow(w, sample_size);
+      test.epsilon = w;
+      test.update(t_m, m_s);
+      // A good hypothesis passes the test with probability about 1 - 1/a.
+      const double pass = test.active ? 1.0 - 1.0 / test.a : 1.0;
+      const double miss = 1.0 - std::pow(w, sample_size) * pass;
       needed = miss <= 0.0 ? 0.0 : (miss >= 1.0 ? needed : std::log(1.0 - p) / std::log(miss));
     }
   }
@@ -744,7 +635,7 @@ int robust_estimate(const MatchRecord *matches, int count, const RobustOptions &
     std::snprintf(report->reason, sizeof report->reason, "no hypothesis with seven inliers");
     return 0;
   }
-  for (int i = 0; i < count; ++i) support[i] = cheap_error2(best, matches[i]) < tau2;
+  for (int i = 0; i < count; ++i) support[i] = cheap_error2(best, sc[static_cast<size_t>(i)]) < tau2;
   report->inliers = best_inliers;
   report->cameras = pixel_cameras(best);
   report->found = 1;

@@ -106,6 +106,28 @@ TEST(Refine, ReselectionKeepsInliersAndDropsOutliers) {
   EXPECT_LT(d[d.size() / 2], 0.6);
 }
 
+// The ratio test rejects bad hypotheses early; with two thirds of the set
+// wrong the good ones still get through and the inliers are found.
+TEST(Refine, RobustSamplerKeepsFindingTheGeometryAmongManyOutliers) {
+  for (uint64_t seed : {6u, 13u}) {
+    const synthetic::TripletSet set = synthetic::projective_set(seed, 100, 0.3, 190);
+    const int n = static_cast<int>(set.matches.size());
+    RobustOptions o;
+    o.max_samples = 20000;
+    RobustReport rr;
+    std::vector<int32_t> support(static_cast<size_t>(n), 0);
+    ASSERT_EQ(1, robust_estimate(set.matches.data(), n, o, support.data(), &rr)) << rr.reason;
+    int right = 0, wrong = 0;
+    for (int i = 0; i < n; ++i)
+      if (support[static_cast<size_t>(i)]) (set.inlier[static_cast<size_t>(i)] ? right : wrong)++;
+    EXPECT_GE(right, 90) << seed;
+    EXPECT_LE(wrong, 2) << seed;
+    EXPECT_EQ(rr.inliers, right + wrong);
+    // Far fewer samples than the limit: the stop is adaptive.
+    EXPECT_LT(rr.samples, 15000) << seed;
+  }
+}
+
 TEST(Refine, RepeatsBitForBit) {
   const synthetic::TripletSet set = synthetic::projective_set(8, 120, 0.5, 120);
   Outcome a = robust_then_refine(set, 1.0), b = robust_then_refine(set, 1.0);

@@ -1,0 +1,516 @@
+// Levenberg-Marquardt for the three-view adjustment.
+//
+// Unknowns: the first and middle cameras (24 entries; the projective ones are
+// kept at unit norm, the affine ones keep their third row) and one point of
+// three parameters per triplet. A residual row of view v depends on camera v
+// through inv * (A ⊗ x^T), A = [[1, 0, -u], [0, 1, -w]], inv = s_v / h_2, x
+// the homogeneous point: so every per-triplet term of the normal equations
+// that couples the cameras is a small matrix times x x^T. The reduced camera
+// system after eliminating the points is accumulated as
+//   S = sum_i K_i ⊗ (x_i x_i^T),   K_i = blockdiag(w inv^2 A^T A) - E_i V_i^-1 E_i^T
+// (K_i 6 x 6, E_i 6 x 3 the camera-point coupling, V_i the damped 3 x 3 point
+// block), which is 21 x 10 multiply-adds per triplet, and solved by a 24 x 24
+// Cholesky factorisation. The robust loss enters as the Huber weight of each
+// triplet (iteratively reweighted). The damping follows the usual
+// Marquardt scaling by the diagonal, with the gain-ratio update.
+#include "bundle.h"
+
+#include <Eigen/Dense>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace bundle {
+
+namespace {
+
+using Mat34 = Eigen::Matrix<double, 3, 4, Eigen::RowMajor>;
+using Mat4 = Eigen::Matrix4d;
+using Mat24 = Eigen::Matrix<double, 24, 24>;
+using Vec24 = Eigen::Matrix<double, 24, 1>;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kMinDiagonal = 1e-6;
+
+Mat34 to_mat(const double p[3][4]) {
+  Mat34 m;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 4; ++c) m(r, c) = p[r][c];
+  return m;
+}
+
+// Index of the pair (a, b), a <= b < n, in the packed upper triangle.
+constexpr int pair_index(int a, int b, int n) { return a * n - a * (a - 1) / 2 + (b - a); }
+
+void homogeneous(const Frame &f, const double pt[3], double x[4]) {
+  if (f.affine) x[0] = pt[0], x[1] = pt[1], x[2] = pt[2], x[3] = 1.0;
+  else x[0] = pt[0], x[1] = pt[1], x[2] = 1.0, x[3] = pt[2];
+}
+
+// Residual with the per-view projection terms (u, w, inv) the camera
+// derivatives need.
+bool residual_terms(const Frame &f, const double obs[3][2], const double pt[3], double r[6],
+                    double *jp, double terms[2][3]) {
+  double x[4];
+  homogeneous(f, pt, x);
+  const int free_index[3] = {0, 1, f.affine ? 2 : 3};
+  for (int v = 0; v < 2; ++v) {
+    const double *p = f.p[v];
+    double h[3];
+    for (int q = 0; q < 3; ++q)
+      h[q] = p[4 * q] * x[0] + p[4 * q + 1] * x[1] + p[4 * q + 2] * x[2] + p[4 * q + 3] * x[3];
+    if (!(std::fabs(h[2]) > 1e-300)) return false;
+    const double ih = 1.0 / h[2];
+    const double u = h[0] * ih, w = h[1] * ih;
+    const double s = f.s[v];
+    r[2 * v] = s * (u - obs[v][0]);
+    r[2 * v + 1] = s * (w - obs[v][1]);
+    const double inv = s * ih;
+    if (terms) terms[v][0] = u, terms[v][1] = w, terms[v][2] = inv;
+    if (jp) {
+      for (int q = 0; q < 3; ++q) {
+        const int c = free_index[q];
+        jp[(2 * v) * 3 + q] = inv * (p[c] - u * p[8 + c]);
+        jp[(2 * v + 1) * 3 + q] = inv * (p[4 + c] - w * p[8 + c]);
+      }
+    }
+  }
+  r[4] = f.s[2] * (pt[0] - obs[2][0]);
+  r[5] = f.s[2] * (pt[1] - obs[2][1]);
+  if (jp) {
+    jp[12] = f.s[2], jp[13] = 0.0, jp[14] = 0.0;
+    jp[15] = 0.0, jp[16] = f.s[2], jp[17] = 0.0;
+  }
+  return true;
+}
+
+double squared_norm6(const double r[6]) {
+  double q = 0.0;
+  for (int k = 0; k < 6; ++k) q += r[k] * r[k];
+  return q;
+}
+
+}  // namespace
+
+// Linearisation of one triplet at the current estimate.
+struct Workspace::Block {
+  double e[6][3];      // camera-point coupling, rows (view, camera row)
+  double k0[2][3][3];  // camera block per view: w inv^2 A^T A
+  double v[3][3];      // point block w Jp^T Jp (undamped)
+  double vinv[3][3];   // inverse of the damped point block
+  double b[6];         // camera gradient factor: w inv A^T r per view
+  double gp[3];        // point gradient w Jp^T r
+  double x[4];         // homogeneous point
+};
+
+Workspace::Workspace() = default;
+Workspace::~Workspace() = default;
+
+int make_frame(const ThreeCameras &pix, const double s[3], bool affine, Frame *f) {
+  Mat34 c[3];
+  for (int v = 0; v < 3; ++v) {
+    c[v] = to_mat(pix.p[v]);
+    c[v].row(0) /= s[v];
+    c[v].row(1) /= s[v];
+  }
+  Mat4 h;
+  if (affine) {
+    Eigen::Vector3d r0 = c[2].block<1, 3>(0, 0).transpose(), r1 = c[2].block<1, 3>(1, 0).transpose();
+    Eigen::Vector3d n = r0.cross(r1);
+    Mat4 k = Mat4::Zero();
+    k.row(0) = c[2].row(0) / c[2](2, 3);
+    k.row(1) = c[2].row(1) / c[2](2, 3);
+    k.block<1, 3>(2, 0) = n.transpose();
+    k(3, 3) = 1.0;
+    if (!(std::fabs(k.determinant()) > 1e-12 * (1.0 + n.squaredNorm()))) return 0;
+    h = k.inverse();
+  } else {
+    Eigen::Matrix3d pp = c[2] * c[2].transpose();
+    if (!(std::fabs(pp.determinant()) > 1e-300)) return 0;
+    Eigen::FullPivLU<Mat34> lu(c[2]);
+    Eigen::Vector4d centre = lu.kernel().col(0);
+    h.block<4, 3>(0, 0) = c[2].transpose() * pp.inverse();
+    h.col(3) = centre.normalized();
+  }
+  if (!h.allFinite()) return 0;
+  for (int v = 0; v < 2; ++v) {
+    Mat34 m = c[v] * h;
+    if (affine) m /= m(2, 3);
+    else m.normalize();
+    for (int e = 0; e < 12; ++e) f->p[v][e] = m(e / 4, e % 4);
+    if (!m.allFinite()) return 0;
+  }
+  for (int v = 0; v < 3; ++v) f->s[v] = s[v];
+  f->affine = affine;
+  return 1;
+}
+
+ThreeCameras pixel_cameras(const Frame &f) {
+  ThreeCameras out;
+  for (int v = 0; v < 3; ++v) {
+    Mat34 m;
+    if (v < 2) {
+      for (int e = 0; e < 12; ++e) m(e / 4, e % 4) = f.p[v][e];
+    } else {
+      m.setZero();
+      m(0, 0) = 1, m(1, 1) = 1;
+      if (f.affine) m(2, 3) = 1;
+      else m(2, 2) = 1;
+    }
+    m.row(0) *= f.s[v];
+    m.row(1) *= f.s[v];
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 4; ++c) out.p[v][r][c] = m(r, c);
+  }
+  return out;
+}
+
+void frame_observations(const Frame &f, const MatchRecord &m, double obs[3][2]) {
+  obs[0][0] = m.first.x / f.s[0], obs[0][1] = m.first.y / f.s[0];
+  obs[1][0] = m.middle.x / f.s[1], obs[1][1] = m.middle.y / f.s[1];
+  obs[2][0] = m.last.x / f.s[2], obs[2][1] = m.last.y / f.s[2];
+}
+
+bool residual(const Frame &f, const double obs[3][2], const double pt[3], double r[6],
+              double *jp) {
+  return residual_terms(f, obs, pt, r, jp, nullptr);
+}
+
+namespace {
+
+// Gauss-Newton step of a point: solves (J^T J) step = -J^T r for the 6 x 3
+// row-major J by a Cholesky factorisation. false when J^T J is not
+// positive definite or the step is not finite.
+bool solve_normal3(const double *j, const double *r, double step[3]) {
+  double n[3][3] = {}, g[3] = {};
+  for (int k = 0; k < 6; ++k) {
+    const double *row = j + 3 * k;
+    for (int a = 0; a < 3; ++a) {
+      g[a] += row[a] * r[k];
+      for (int b = 0; b <= a; ++b) n[a][b] += row[a] * row[b];
+    }
+  }
+  if (!(n[0][0] > 0.0)) return false;
+  const double l00 = std::sqrt(n[0][0]);
+  const double l10 = n[1][0] / l00, l20 = n[2][0] / l00;
+  const double d1 = n[1][1] - l10 * l10;
+  if (!(d1 > 0.0)) return false;
+  const double l11 = std::sqrt(d1);
+  const double l21 = (n[2][1] - l20 * l10) / l11;
+  const double d2 = n[2][2] - l20 * l20 - l21 * l21;
+  if (!(d2 > 0.0)) return false;
+  const double l22 = std::sqrt(d2);
+  const double y0 = -g[0] / l00, y1 = (-g[1] - l10 * y0) / l11,
+               y2 = (-g[2] - l20 * y0 - l21 * y1) / l22;
+  step[2] = y2 / l22;
+  step[1] = (y1 - l21 * step[2]) / l11;
+  step[0] = (y0 - l10 * step[1] - l20 * step[2]) / l00;
+  return std::isfinite(step[0]) && std::isfinite(step[1]) && std::isfinite(step[2]);
+}
+
+}  // namespace
+
+// Start on the last image's ray, the remaining parameter by linear least
+// squares over the first two images, then Gauss-Newton steps.
+int triangulate(const Frame &f, const MatchRecord &m, double pt[3], double err[3]) {
+  return triangulate_from(f, m, nullptr, pt, err);
+}
+
+int triangulate_from(const Frame &f, const MatchRecord &m, const double *start, double pt[3],
+                     double err[3]) {
+  err[0] = err[1] = err[2] = kInf;
+  double obs[3][2];
+  frame_observations(f, m, obs);
+  const int ci = f.affine ? 2 : 3;     // column of the free parameter c
+  const int fixed = f.affine ? 3 : 2;  // column of the fixed 1
+  pt[0] = obs[2][0], pt[1] = obs[2][1];
+  // Linear: for each free view and coordinate, (P0 - x P2) . X = 0 in c.
+  double num = 0.0, den = 0.0;
+  for (int v = 0; v < 2; ++v) {
+    const double *p = f.p[v];
+    for (int r = 0; r < 2; ++r) {
+      const double o = obs[v][r];
+      const double k = (p[4 * r] - o * p[8]) * pt[0] + (p[4 * r + 1] - o * p[9]) * pt[1] +
+                       (p[4 * r + fixed] - o * p[8 + fixed]);
+      const double d = p[4 * r + ci] - o * p[8 + ci];
+      num += k * d, den += d * d;
+    }
+  }
+  if (!(den > 0.0)) return 0;
+  pt[2] = -num / den;
+  double r[6], jp[18];
+  if (!residual(f, obs, pt, r, jp)) return 0;
+  double c = squared_norm6(r);
+  if (start && std::isfinite(start[0]) && std::isfinite(start[1]) && std::isfinite(start[2])) {
+    double rs[6], js[18];
+    if (residual(f, obs, start, rs, js) && squared_norm6(rs) < c) {
+      std::copy(start, start + 3, pt);
+      std::copy(rs, rs + 6, r);
+      std::copy(js, js + 18, jp);
+      c = squared_norm6(rs);
+    }
+  }
+  // Each trial is evaluated with its derivatives, so an accepted trial
+  // starts the next step without another evaluation.
+  for (int iter = 0; iter < 6; ++iter) {
+    double step[3];
+    if (!solve_normal3(jp, r, step)) break;
+    const double trial[3] = {pt[0] + step[0], pt[1] + step[1], pt[2] + step[2]};
+    double rt[6], jt[18];
+    if (!residual(f, obs, trial, rt, jt)) break;
+    const double ct = squared_norm6(rt);
+    if (!(ct < c)) break;
+    pt[0] = trial[0], pt[1] = trial[1], pt[2] = trial[2];
+    std::copy(rt, rt + 6, r);
+    std::copy(jt, jt + 18, jp);
+    const double before = c;
+    c = ct;
+    if (before - ct < 1e-14 * (1.0 + before)) break;
+  }
+  for (int v = 0; v < 3; ++v) err[v] = std::sqrt(r[2 * v] * r[2 * v] + r[2 * v + 1] * r[2 * v + 1]);
+  return std::isfinite(err[0]) && std::isfinite(err[1]) && std::isfinite(err[2]);
+}
+
+double huber_rho(double q, double huber) {
+  const double a2 = huber * huber;
+  return q <= a2 ? q : 2.0 * huber * std::sqrt(q) - a2;
+}
+
+namespace {
+
+// Objective at cameras cam and point parameters pts (3 per flagged triplet,
+// observations obs in the frame's coordinates). kInf when a point projects to infinity.
+double objective(const Frame &cam, const Workspace::Observation *obs, size_t n, const double *pts,
+                 double huber) {
+  double cost = 0.0;
+  for (size_t q = 0; q < n; ++q) {
+    double r[6];
+    if (!residual(cam, obs[q].v, pts + 3 * q, r, nullptr)) return kInf;
+    cost += huber_rho(squared_norm6(r), huber);
+  }
+  cost *= 0.5;
+  return std::isfinite(cost) ? cost : kInf;
+}
+
+}  // namespace
+
+bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flags,
+            double *points, const Options &o, Workspace *ws, Result *result) {
+  *result = Result();
+  std::vector<int> &idx = ws->index;
+  idx.clear();
+  for (int i = 0; i < count; ++i)
+    if (flags[i]) idx.push_back(i);
+  const size_t n = idx.size();
+  if (ws->blocks.size() < n) ws->blocks.resize(n);
+  if (ws->trial.size() < 6 * n) ws->trial.resize(6 * n);
+  if (ws->obs.size() < n) ws->obs.resize(n);
+  Workspace::Observation *obs = ws->obs.data();
+  for (size_t q = 0; q < n; ++q) frame_observations(*f, matches[idx[q]], obs[q].v);
+  // Current point parameters in the order of idx (trial[0 .. 3n)), trial
+  // ones after them.
+  double *cur = ws->trial.data(), *next = ws->trial.data() + 3 * n;
+  for (size_t q = 0; q < n; ++q)
+    for (int k = 0; k < 3; ++k) cur[3 * q + k] = points[3 * static_cast<size_t>(idx[q]) + k];
+  const double huber = o.huber;
+  double cost = objective(*f, obs, n, cur, huber);
+  result->initial_cost = cost;
+  if (!(cost < kInf)) return false;
+  // Camera parameters held fixed: the affine cameras' third rows.
+  bool fixed[24] = {};
+  if (f->affine)
+    for (int e = 8; e < 12; ++e) fixed[e] = fixed[12 + e] = true;
+  double lambda = 1e-4, growth = 2.0;
+  bool linearised = false;
+  double acc[21][10];
+  Vec24 gc, dc, diag_u, rhs;
+  Mat24 s;
+  Frame trial_frame = *f;
+  for (int iter = 0; iter < o.max_iterations; ++iter) {
+    if (!linearised) {
+      gc.setZero();
+      diag_u.setZero();
+      double gmax = 0.0;
+      for (size_t q = 0; q < n; ++q) {
+        Workspace::Block &bl = ws->blocks[q];
+        double r[6], jp[18], terms[2][3];
+        if (!residual_terms(*f, obs[q].v, cur + 3 * q, r, jp, terms)) return false;
+        const double sq = squared_norm6(r);
+        const double w = sq <= huber * huber ? 1.0 : huber / std::sqrt(sq);
+        homogeneous(*f, cur + 3 * q, bl.x);
+        for (int a = 0; a < 3; ++a) {
+          double g = 0.0;
+          for (int k = 0; k < 6; ++k) g += jp[3 * k + a] * r[k];
+          bl.gp[a] = w * g;
+          gmax = std::max(gmax, std::fabs(bl.gp[a]));
+          for (int c = 0; c <= a; ++c) {
+            double t = 0.0;
+            for (int k = 0; k < 6; ++k) t += jp[3 * k + a] * jp[3 * k + c];
+            bl.v[a][c] = bl.v[c][a] = w * t;
+          }
+        }
+        for (int v = 0; v < 2; ++v) {
+          const double u = terms[v][0], wv = terms[v][1], inv = terms[v][2];
+          const double wi = w * inv, wii = wi * inv;
+          // A^T A with A = [[1, 0, -u], [0, 1, -wv]].
+          double(*k)[3] = bl.k0[v];
+          k[0][0] = wii, k[0][1] = 0.0, k[0][2] = -wii * u;
+          k[1][0] = 0.0, k[1][1] = wii, k[1][2] = -wii * wv;
+          k[2][0] = k[0][2], k[2][1] = k[1][2], k[2][2] = wii * (u * u + wv * wv);
+          const double *j0 = jp + 3 * (2 * v), *j1 = jp + 3 * (2 * v + 1);
+          for (int c = 0; c < 3; ++c) {
+            bl.e[3 * v][c] = wi * j0[c];
+            bl.e[3 * v + 1][c] = wi * j1[c];
+            bl.e[3 * v + 2][c] = -wi * (u * j0[c] + wv * j1[c]);
+          }
+          const double r0 = r[2 * v], r1 = r[2 * v + 1];
+          bl.b[3 * v] = wi * r0;
+          bl.b[3 * v + 1] = wi * r1;
+          bl.b[3 * v + 2] = -wi * (u * r0 + wv * r1);
+        }
+        for (int a = 0; a < 6; ++a) {
+          const double kd = bl.k0[a / 3][a % 3][a % 3];
+          for (int c = 0; c < 4; ++c) {
+            gc(4 * a + c) += bl.b[a] * bl.x[c];
+            diag_u(4 * a + c) += kd * bl.x[c] * bl.x[c];
+          }
+        }
+      }
+      linearised = true;
+      // Converged when the gradient vanishes.
+      gmax = std::max(gmax, gc.cwiseAbs().maxCoeff());
+      if (!(gmax > 1e-10)) break;
+    }
+    ++result->iterations;
+    // Reduced camera system at this damping.
+    for (auto &row : acc)
+      for (double &e : row) e = 0.0;
+    rhs.setZero();
+    for (size_t q = 0; q < n; ++q) {
+      Workspace::Block &bl = ws->blocks[q];
+      double vd[3][3];
+      for (int a = 0; a < 3; ++a)
+        for (int c = 0; c < 3; ++c) vd[a][c] = bl.v[a][c];
+      for (int k = 0; k < 3; ++k) vd[k][k] += lambda * std::max(bl.v[k][k], kMinDiagonal);
+      // Inverse of the symmetric 3 x 3 block by cofactors.
+      const double c00 = vd[1][1] * vd[2][2] - vd[1][2] * vd[2][1];
+      const double c01 = vd[1][2] * vd[2][0] - vd[1][0] * vd[2][2];
+      const double c02 = vd[1][0] * vd[2][1] - vd[1][1] * vd[2][0];
+      const double det = vd[0][0] * c00 + vd[0][1] * c01 + vd[0][2] * c02;
+      const double id = 1.0 / det;
+      double(*vi)[3] = bl.vinv;
+      vi[0][0] = c00 * id, vi[0][1] = c01 * id, vi[0][2] = c02 * id;
+      vi[1][1] = (vd[0][0] * vd[2][2] - vd[0][2] * vd[2][0]) * id;
+      vi[1][2] = (vd[0][2] * vd[1][0] - vd[0][0] * vd[1][2]) * id;
+      vi[2][2] = (vd[0][0] * vd[1][1] - vd[0][1] * vd[1][0]) * id;
+      vi[1][0] = vi[0][1], vi[2][0] = vi[0][2], vi[2][1] = vi[1][2];
+      double ev[6][3];
+      for (int a = 0; a < 6; ++a)
+        for (int c = 0; c < 3; ++c)
+          ev[a][c] = bl.e[a][0] * vi[0][c] + bl.e[a][1] * vi[1][c] + bl.e[a][2] * vi[2][c];
+      double kp[21];
+      for (int a = 0, m = 0; a < 6; ++a)
+        for (int b = a; b < 6; ++b, ++m) {
+          double t = -(ev[a][0] * bl.e[b][0] + ev[a][1] * bl.e[b][1] + ev[a][2] * bl.e[b][2]);
+          if (a / 3 == b / 3) t += bl.k0[a / 3][a % 3][b % 3];
+          kp[m] = t;
+        }
+      const double *x = bl.x;
+      const double xp[10] = {x[0] * x[0], x[0] * x[1], x[0] * x[2], x[0] * x[3], x[1] * x[1],
+                             x[1] * x[2], x[1] * x[3], x[2] * x[2], x[2] * x[3], x[3] * x[3]};
+      for (int m = 0; m < 21; ++m) {
+        const double km = kp[m];
+        double *row = acc[m];
+        for (int c = 0; c < 10; ++c) row[c] += km * xp[c];
+      }
+      for (int a = 0; a < 6; ++a) {
+        const double t = bl.b[a] - (ev[a][0] * bl.gp[0] + ev[a][1] * bl.gp[1] + ev[a][2] * bl.gp[2]);
+        for (int c = 0; c < 4; ++c) rhs(4 * a + c) -= t * x[c];
+      }
+    }
+    for (int a = 0; a < 6; ++a)
+      for (int b = a; b < 6; ++b)
+        for (int c = 0; c < 4; ++c)
+          for (int d = 0; d < 4; ++d) {
+            const double v = acc[pair_index(a, b, 6)][pair_index(std::min(c, d), std::max(c, d), 4)];
+            s(4 * a + c, 4 * b + d) = v;
+            s(4 * b + d, 4 * a + c) = v;
+          }
+    for (int k = 0; k < 24; ++k) s(k, k) += lambda * std::max(diag_u(k), kMinDiagonal);
+    for (int k = 0; k < 24; ++k)
+      if (fixed[k]) {
+        s.row(k).setZero();
+        s.col(k).setZero();
+        s(k, k) = 1.0;
+        rhs(k) = 0.0;
+      }
+    Eigen::LLT<Mat24> llt(s);
+    bool step_ok = llt.info() == Eigen::Success;
+    if (step_ok) {
+      dc = llt.solve(rhs);
+      step_ok = dc.allFinite();
+    }
+    double step2 = 0.0, param2 = 0.0, predicted = 0.0, new_cost = kInf;
+    if (step_ok) {
+      // Points by back-substitution; the model's decrease on the way.
+      for (int k = 0; k < 24; ++k) {
+        const double pk = f->p[k / 12][k % 12];
+        trial_frame.p[k / 12][k % 12] = pk + dc(k);
+        step2 += dc(k) * dc(k), param2 += pk * pk;
+        predicted += 0.5 * (lambda * std::max(diag_u(k), kMinDiagonal) * dc(k) * dc(k) - gc(k) * dc(k));
+      }
+      for (size_t q = 0; q < n; ++q) {
+        const Workspace::Block &bl = ws->blocks[q];
+        // W^T dc = E^T (dc as 6 x 4) x.
+        double y[6];
+        for (int a = 0; a < 6; ++a)
+          y[a] = dc(4 * a) * bl.x[0] + dc(4 * a + 1) * bl.x[1] + dc(4 * a + 2) * bl.x[2] +
+                 dc(4 * a + 3) * bl.x[3];
+        double z[3];
+        for (int c = 0; c < 3; ++c) {
+          z[c] = bl.gp[c];
+          for (int a = 0; a < 6; ++a) z[c] += bl.e[a][c] * y[a];
+        }
+        for (int k = 0; k < 3; ++k) {
+          const double dp = -(bl.vinv[k][0] * z[0] + bl.vinv[k][1] * z[1] + bl.vinv[k][2] * z[2]);
+          next[3 * q + k] = cur[3 * q + k] + dp;
+          step2 += dp * dp, param2 += cur[3 * q + k] * cur[3 * q + k];
+          predicted += 0.5 * (lambda * std::max(bl.v[k][k], kMinDiagonal) * dp * dp - bl.gp[k] * dp);
+        }
+      }
+      if (std::sqrt(step2) <= o.parameter_tolerance * (std::sqrt(param2) + o.parameter_tolerance))
+        break;
+      if (!f->affine)
+        for (int v = 0; v < 2; ++v) {
+          Eigen::Map<Eigen::Matrix<double, 12, 1>> pv(trial_frame.p[v]);
+          pv.normalize();
+        }
+      new_cost = objective(trial_frame, obs, n, next, huber);
+    }
+    const double gain = predicted > 0.0 ? (cost - new_cost) / predicted : -1.0;
+    if (step_ok && new_cost < kInf && gain > 1e-3) {
+      const double decrease = cost - new_cost;
+      *f = trial_frame;
+      std::swap(cur, next);
+      cost = new_cost;
+      ++result->accepted;
+      linearised = false;
+      const double t = 2.0 * gain - 1.0;
+      lambda *= std::max(1.0 / 3.0, 1.0 - t * t * t);
+      growth = 2.0;
+      if (decrease <= o.function_tolerance * cost) break;
+    } else {
+      lambda *= growth;
+      growth *= 2.0;
+      if (lambda > 1e32) break;
+    }
+  }
+  for (size_t q = 0; q < n; ++q)
+    for (int k = 0; k < 3; ++k) points[3 * static_cast<size_t>(idx[q]) + k] = cur[3 * q + k];
+  result->final_cost = cost;
+  for (int v = 0; v < 2; ++v)
+    for (int e = 0; e < 12; ++e)
+      if (!std::isfinite(f->p[v][e])) return false;
+  return std::isfinite(cost);
+}
+
+}  // namespace bundle
