@@ -10,12 +10,14 @@ Usage: progress_line_test.py BIN_DIR
 """
 import os
 import pty
-import random
 import re
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import random_matches  # noqa: E402
 
 BIN = os.path.abspath(sys.argv[1])
 failures = []
@@ -76,18 +78,8 @@ def compare(name, args, cwd, outputs, line_pattern):
 
 
 with tempfile.TemporaryDirectory() as d:
-    rng = random.Random(20261209)
-    with open(os.path.join(d, "noise.txt"), "w") as f:
-        for _ in range(20000):
-            f.write(" ".join("%.3f" % rng.uniform(0, 640) for _ in range(6)) + "\n")
-    with open(os.path.join(d, "pairs.txt"), "w") as f:
-        for _ in range(20000):
-            x, y = rng.uniform(0, 640), rng.uniform(0, 480)
-            if rng.random() < 0.2:
-                u, v = rng.uniform(0, 640), rng.uniform(0, 480)
-            else:
-                u, v = x + 10 + 0.02 * x + rng.gauss(0, 0.5), y + 3 + rng.gauss(0, 0.5)
-            f.write("%.3f %.3f %.3f %.3f\n" % (x, y, u, v))
+    random_matches.write_noise_triplets(os.path.join(d, "noise.txt"), 20000)
+    random_matches.write_disparity_pairs(os.path.join(d, "pairs.txt"), 20000)
     compare("ostrel", [os.path.join(BIN, "ostrel"), "-f", "noise.txt", "-n", "400", "-p", "1"], d,
             ["noise.txt.TM", "noise.txt.TM.matches"],
             rb"ostrel: \d+ of 401 samples, best support \d+ of 20000")

@@ -14,12 +14,14 @@ Usage: bench/speed/speed_ratios.py [--bin build/bin] [--reference OSTREL] [--run
 """
 import argparse
 import os
-import random
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import random_matches  # noqa: E402
 
 
 def wall(cmd, cwd):
@@ -55,18 +57,8 @@ def main():
         subprocess.run([os.path.join(bin_dir, "make_examples"), "--eval", os.path.join(d, "s5k"),
                         "2500", "2500"], check=True, stdout=subprocess.DEVNULL)
         os.replace(os.path.join(d, "s5k", "triplets.txt"), os.path.join(d, "t5k.txt"))
-        rng = random.Random(20261209)
-        with open(os.path.join(d, "noise.txt"), "w") as f:
-            for _ in range(20000):
-                f.write(" ".join("%.3f" % rng.uniform(0, 640) for _ in range(6)) + "\n")
-        with open(os.path.join(d, "pairs.txt"), "w") as f:
-            for _ in range(20000):
-                x, y = rng.uniform(0, 640), rng.uniform(0, 480)
-                if rng.random() < 0.2:
-                    u, v = rng.uniform(0, 640), rng.uniform(0, 480)
-                else:
-                    u, v = x + 10 + 0.02 * x + rng.gauss(0, 0.5), y + 3 + rng.gauss(0, 0.5)
-                f.write("%.3f %.3f %.3f %.3f\n" % (x, y, u, v))
+        random_matches.write_noise_triplets(os.path.join(d, "noise.txt"), 20000)
+        random_matches.write_disparity_pairs(os.path.join(d, "pairs.txt"), 20000)
         print(f"{os.cpu_count()} cores; median of {args.runs} paired runs (range)")
         print("| A against B | A | B | A/B |")
         print("|---|---|---|---|")
