@@ -22,76 +22,116 @@ inline void rotate(double &g_ref, double &h_ref, double s, double tau) {
   h_ref = h + s * (g - h * tau);
 }
 
-// b and z: work vectors of n + 1 entries (eigenvalues at the start of the
-// sweep and their change during it).
-template <typename Matrix, typename Size>
-int jacobi_iterate(Matrix a, Size n, double *d, Matrix v, int *count, double *b, double *z) {
-  for (int p = 1; p <= n; ++p) {
-    for (int q = 1; q <= n; ++q) v[p][q] = 0.0;
-    v[p][p] = 1.0;
+// The iteration on L independent matrices of the same size in lockstep:
+// lane l runs exactly the operations the iteration runs on its matrix alone
+// (the lanes only share the loop), so its results are the same to the bit,
+// while the processor overlaps the lanes' chains of divisions and square
+// roots. b[l] and z[l]: work vectors of n + 1 entries (eigenvalues at the
+// start of the sweep and their change during it). ok[l] receives the status
+// of lane l; a lane that does not converge notes "Failed Jacobi\n" once, in
+// lane order, after the last sweep.
+template <int L, typename Matrix, typename Size>
+void jacobi_lanes(Matrix *a, Size n, double **d, Matrix *v, int *count, double **b, double **z,
+                  int *ok) {
+  bool active[L];
+  for (int l = 0; l < L; ++l) {
+    for (int p = 1; p <= n; ++p) {
+      for (int q = 1; q <= n; ++q) v[l][p][q] = 0.0;
+      v[l][p][p] = 1.0;
+    }
+    for (int p = 1; p <= n; ++p) {
+      b[l][p] = d[l][p] = a[l][p][p];
+      z[l][p] = 0.0;
+    }
+    count[l] = 0;
+    ok[l] = 0;
+    active[l] = true;
   }
-  for (int p = 1; p <= n; ++p) {
-    b[p] = d[p] = a[p][p];
-    z[p] = 0.0;
-  }
-  *count = 0;
 
   for (int sweep = 1; sweep <= 50; ++sweep) {
-    double sm = 0.0;
-    for (int p = 1; p <= n - 1; ++p)
-      for (int q = p + 1; q <= n; ++q) sm += std::fabs(a[p][q]);
-    // Off-diagonal part gone: converged. (Exact zero is reached because
-    // negligible entries are set to 0 from the fifth sweep on.)
-    if (sm == 0.0) return 1;
+    double tresh[L];
+    int running = 0;
+    for (int l = 0; l < L; ++l) {
+      if (!active[l]) continue;
+      double sm = 0.0;
+      for (int p = 1; p <= n - 1; ++p)
+        for (int q = p + 1; q <= n; ++q) sm += std::fabs(a[l][p][q]);
+      // Off-diagonal part gone: converged. (Exact zero is reached because
+      // negligible entries are set to 0 from the fifth sweep on.)
+      if (sm == 0.0) {
+        ok[l] = 1;
+        active[l] = false;
+        continue;
+      }
+      ++running;
+      // The first three sweeps rotate only entries above a threshold.
+      tresh[l] = sweep < 4 ? 0.2 * sm / static_cast<double>(n * n) : 0.0;
+    }
+    if (running == 0) return;
 
-    // The first three sweeps rotate only entries above a threshold.
-    const double tresh = sweep < 4 ? 0.2 * sm / static_cast<double>(n * n) : 0.0;
     for (int p = 1; p <= n - 1; ++p) {
       for (int q = p + 1; q <= n; ++q) {
-        const double g = 100.0 * std::fabs(a[p][q]);
-        if (sweep > 4 && std::fabs(d[p]) + g == std::fabs(d[p]) &&
-            std::fabs(d[q]) + g == std::fabs(d[q])) {
-          // Too small to change either eigenvalue: drop it.
-          a[p][q] = 0.0;
-        } else if (std::fabs(a[p][q]) > tresh) {
-          double h = d[q] - d[p];
-          double t;
-          if (std::fabs(h) + g == std::fabs(h)) {
-            // Angle so small that t = 1/(2 theta) is exact enough (and
-            // theta^2 would overflow).
-            t = a[p][q] / h;
-          } else {
-            const double theta = 0.5 * h / a[p][q];
-            t = 1.0 / (std::fabs(theta) + std::sqrt(1.0 + theta * theta));
-            if (theta < 0.0) t = -t;
+        for (int l = 0; l < L; ++l) {
+          if (!active[l]) continue;
+          Matrix al = a[l];
+          Matrix vl = v[l];
+          double *dl = d[l];
+          const double g = 100.0 * std::fabs(al[p][q]);
+          if (sweep > 4 && std::fabs(dl[p]) + g == std::fabs(dl[p]) &&
+              std::fabs(dl[q]) + g == std::fabs(dl[q])) {
+            // Too small to change either eigenvalue: drop it.
+            al[p][q] = 0.0;
+          } else if (std::fabs(al[p][q]) > tresh[l]) {
+            double h = dl[q] - dl[p];
+            double t;
+            if (std::fabs(h) + g == std::fabs(h)) {
+              // Angle so small that t = 1/(2 theta) is exact enough (and
+              // theta^2 would overflow).
+              t = al[p][q] / h;
+            } else {
+              const double theta = 0.5 * h / al[p][q];
+              t = 1.0 / (std::fabs(theta) + std::sqrt(1.0 + theta * theta));
+              if (theta < 0.0) t = -t;
+            }
+            const double c = 1.0 / std::sqrt(1.0 + t * t);
+            const double s = t * c;
+            const double tau = s / (1.0 + c);
+            h = t * al[p][q];
+            z[l][p] -= h;
+            z[l][q] += h;
+            dl[p] -= h;
+            dl[q] += h;
+            al[p][q] = 0.0;
+            for (int j = 1; j <= p - 1; ++j) rotate(al[j][p], al[j][q], s, tau);
+            for (int j = p + 1; j <= q - 1; ++j) rotate(al[p][j], al[j][q], s, tau);
+            for (int j = q + 1; j <= n; ++j) rotate(al[p][j], al[q][j], s, tau);
+            for (int j = 1; j <= n; ++j) rotate(vl[j][p], vl[j][q], s, tau);
+            ++count[l];
           }
-          const double c = 1.0 / std::sqrt(1.0 + t * t);
-          const double s = t * c;
-          const double tau = s / (1.0 + c);
-          h = t * a[p][q];
-          z[p] -= h;
-          z[q] += h;
-          d[p] -= h;
-          d[q] += h;
-          a[p][q] = 0.0;
-          for (int j = 1; j <= p - 1; ++j) rotate(a[j][p], a[j][q], s, tau);
-          for (int j = p + 1; j <= q - 1; ++j) rotate(a[p][j], a[j][q], s, tau);
-          for (int j = q + 1; j <= n; ++j) rotate(a[p][j], a[q][j], s, tau);
-          for (int j = 1; j <= n; ++j) rotate(v[j][p], v[j][q], s, tau);
-          ++*count;
         }
       }
     }
     // Fold the sweep's changes into the eigenvalues in one step, which
     // keeps rounding from accumulating in d.
-    for (int p = 1; p <= n; ++p) {
-      b[p] += z[p];
-      d[p] = b[p];
-      z[p] = 0.0;
+    for (int l = 0; l < L; ++l) {
+      if (!active[l]) continue;
+      for (int p = 1; p <= n; ++p) {
+        b[l][p] += z[l][p];
+        d[l][p] = b[l][p];
+        z[l][p] = 0.0;
+      }
     }
   }
-  numeric_note("Failed Jacobi\n");
-  return 0;
+  for (int l = 0; l < L; ++l)
+    if (active[l]) numeric_note("Failed Jacobi\n");
+}
+
+// One matrix: returns 1, or 0 after the note.
+template <typename Matrix, typename Size>
+int jacobi_iterate(Matrix a, Size n, double *d, Matrix v, int *count, double *b, double *z) {
+  int ok = 0;
+  jacobi_lanes<1>(&a, n, &d, &v, count, &b, &z, &ok);
+  return ok;
 }
 
 // Position of the largest of d[i..n]; among equal values the last one wins.

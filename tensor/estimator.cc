@@ -187,6 +187,11 @@ double score_matches(const ScoringRule &rule, const MatchRecord *matches, int co
   std::memset(flags, 0, static_cast<size_t>(count) * sizeof(int32_t));
   double score = 0.0;
   *l2_count = 0;
+  // Bounded scoring computes the last-image transfers a block of matches at
+  // a time (kept for the matches that follow), which overlaps their
+  // eigen-decompositions; values go unused only when scoring stops.
+  double block[kTransferBlock];
+  int block_start = -kTransferBlock;
   for (int n = 0; n < count; ++n) {
     if (Bounded) {
       // Count scores are integers, exact in a double; L2 sums round, and
@@ -199,7 +204,16 @@ double score_matches(const ScoringRule &rule, const MatchRecord *matches, int co
       }
     }
     const MatchRecord &match = matches[n];
-    const double d_last = transfer_distance_last(method, t, match);
+    double d_last;
+    if (Bounded && n - block_start < kTransferBlock) {
+      d_last = block[n - block_start];
+    } else if (Bounded && n + kTransferBlock <= count) {
+      transfer_distance_last_block(method, t, &match, block);
+      block_start = n;
+      d_last = block[0];
+    } else {
+      d_last = transfer_distance_last(method, t, match);
+    }
     if (!(d_last < d)) continue;
     const double d_first = transfer_distance_first(method, t, match);
     if (!(d_first < d)) continue;

@@ -177,7 +177,9 @@ double score_tensor(const ScoringRule &rule, const MatchRecord *matches, int cou
 // rounding of the remaining additions) the tensor cannot be taken; *pruned
 // is then set, and the result, *l2_count and flags[] are incomplete (the
 // result is <= best). Otherwise the result, *l2_count and flags[] are those
-// of score_tensor, bit for bit.
+// of score_tensor, bit for bit. The last-image transfers run two matches at
+// a time, so the lines of a failing eigen-decomposition can come a match
+// early: the estimator uses this form only where no transfer can fail.
 double score_tensor_bounded(const ScoringRule &rule, const MatchRecord *matches, int count,
                             const TrifocalTensor &t, double best, int32_t *flags, int *l2_count,
                             bool *pruned);

@@ -64,6 +64,15 @@ double transfer_distance_last(TensorMethod method, const TrifocalTensor &t, cons
 double transfer_distance_first(TensorMethod method, const TrifocalTensor &t, const MatchRecord &match);
 double transfer_distance_middle(TensorMethod method, const TrifocalTensor &t, const MatchRecord &match);
 
+// d_last of kTransferBlock consecutive matches at once, the same values as
+// one call of transfer_distance_last each: their eigen-decompositions run
+// interleaved, which the processor overlaps. A decomposition that does not
+// converge notes "Failed Jacobi" only after all of the block's work, so
+// callers that show those notes in match order use the single form.
+constexpr int kTransferBlock = 4;
+void transfer_distance_last_block(TensorMethod method, const TrifocalTensor &t,
+                                  const MatchRecord *matches, double *d);
+
 struct TransferDistances {
   double d_last;
   double d_first;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <limits>
 
 #include "epipoles.h"
@@ -273,6 +275,38 @@ TEST(TransferDegenerate, NonFiniteDistancesFailEveryThreshold) {
   const TransferDistances d = transfer_distances(TensorMethod::six_point, bad, r);
   testing::internal::GetCapturedStdout();
   EXPECT_FALSE(d.d_last < 10.0 && d.d_first < 10.0 && d.d_middle < 10.0);
+}
+
+
+// The block transfer of the scoring loop gives each match's d_last to the
+// bit, for scene and random tensors, both methods, absent (-1, -1) positions
+// and non-finite coordinates.
+TEST(TransferBlock, MatchesTheSingleTransferBitForBit) {
+  const scene::Scene s = scene::random_scene(77, 40);
+  std::mt19937_64 rng(20261209);
+  std::uniform_real_distribution<double> u(-1.0, 1.0), pos(0.0, 640.0);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (int trial = 0; trial < 200; ++trial) {
+    SCOPED_TRACE(trial);
+    TrifocalTensor t = tensor_of(s);
+    if (trial % 2 == 1)
+      for (double &e : t.entry) e = u(rng) * std::pow(10.0, static_cast<int>(u(rng) * 6));
+    const TensorMethod method = trial % 5 == 4 ? TensorMethod::affine : TensorMethod::six_point;
+    MatchRecord m[kTransferBlock];
+    for (int l = 0; l < kTransferBlock; ++l) {
+      m[l] = s.triplets[(trial + l) % 40];
+      if (trial % 3 == 2) m[l].last = MatchPoint{pos(rng), pos(rng), 0};  // an outlier
+    }
+    if (trial % 7 == 3) m[trial % kTransferBlock].first = MatchPoint{-1.0, -1.0, 0};
+    if (trial % 11 == 5) m[0].middle.x = nan;
+    double block[kTransferBlock];
+    transfer_distance_last_block(method, t, m, block);
+    for (int l = 0; l < kTransferBlock; ++l) {
+      const double single = transfer_distance_last(method, t, m[l]);
+      EXPECT_EQ(std::memcmp(&single, &block[l], sizeof(double)), 0) << l << ": " << single
+                                                                    << " vs " << block[l];
+    }
+  }
 }
 
 }  // namespace
