@@ -12,6 +12,7 @@
 
 #include "bundle.h"
 #include "refine.h"
+#include "scene_cameras.h"
 #include "synthetic_triplets.h"
 
 namespace {
@@ -130,15 +131,6 @@ double own_cost(const Problem &p, const bundle::Options &o, bundle::Result *res)
   EXPECT_TRUE(bundle::adjust(&f, p.matches.data(), static_cast<int>(p.matches.size()), flags.data(),
                              pts.data(), o, &ws, res));
   return res->final_cost;
-}
-
-ThreeCameras true_cameras(uint64_t seed) {
-  const scene::Scene s = scene::random_scene(seed, 1);
-  ThreeCameras c;
-  std::memcpy(c.p[0], s.first.m, sizeof c.p[0]);
-  std::memcpy(c.p[1], s.middle.m, sizeof c.p[1]);
-  std::memcpy(c.p[2], s.last.m, sizeof c.p[2]);
-  return c;
 }
 
 void expect_same_optimum(const Problem &p, double huber, const char *what) {

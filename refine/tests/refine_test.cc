@@ -14,19 +14,11 @@
 #include "cli_util.h"
 #include "refine.h"
 #include "six_point.h"
+#include "scene_cameras.h"
 #include "synthetic_triplets.h"
 #include "transfer.h"
 
 namespace {
-
-ThreeCameras true_cameras(uint64_t seed) {
-  const scene::Scene s = scene::random_scene(seed, 1);
-  ThreeCameras c;
-  std::memcpy(c.p[0], s.first.m, sizeof c.p[0]);
-  std::memcpy(c.p[1], s.middle.m, sizeof c.p[1]);
-  std::memcpy(c.p[2], s.last.m, sizeof c.p[2]);
-  return c;
-}
 
 std::vector<int32_t> inlier_flags(const synthetic::TripletSet &set) {
   std::vector<int32_t> f;
