@@ -277,22 +277,92 @@ double huber_rho(double q, double huber) {
 
 namespace {
 
-// Objective at cameras cam and point parameters pts (3 per flagged triplet,
-// observations obs in the frame's coordinates). kInf when a point projects to infinity.
-double objective(const Frame &cam, const Workspace::Observation *obs, size_t n, const double *pts,
-                 double huber) {
-  double cost = 0.0;
-  for (size_t q = 0; q < n; ++q) {
-    double r[6];
-    if (!residual(cam, obs[q].v, pts + 3 * q, r, nullptr)) return kInf;
-    cost += huber_rho(squared_norm6(r), huber);
+// Gradient, Marquardt diagonal and largest gradient entry of the camera
+// parameters, summed over the triplets' blocks.
+struct CameraTerms {
+  Vec24 gc = Vec24::Zero(), diag = Vec24::Zero();
+  double gmax = 0.0;
+};
+
+// Fills the block of one triplet from its residual r, point derivatives jp
+// and projection terms at point parameters pt, under the Huber weight of its
+// residual; adds its camera terms to *ct. Returns the triplet's share of the
+// objective, Huber(|r|^2).
+double linearise(const Frame &f, const double r[6], const double jp[18], const double terms[2][3],
+                 const double pt[3], double huber, Workspace::Block *bl, CameraTerms *ct) {
+  const double sq = squared_norm6(r);
+  const double w = sq <= huber * huber ? 1.0 : huber / std::sqrt(sq);
+  homogeneous(f, pt, bl->x);
+  for (int a = 0; a < 3; ++a) {
+    double g = 0.0;
+    for (int k = 0; k < 6; ++k) g += jp[3 * k + a] * r[k];
+    bl->gp[a] = w * g;
+    ct->gmax = std::max(ct->gmax, std::fabs(bl->gp[a]));
+    for (int c = 0; c <= a; ++c) {
+      double t = 0.0;
+      for (int k = 0; k < 6; ++k) t += jp[3 * k + a] * jp[3 * k + c];
+      bl->v[a][c] = bl->v[c][a] = w * t;
+    }
   }
-  cost *= 0.5;
-  return std::isfinite(cost) ? cost : kInf;
+  for (int v = 0; v < 2; ++v) {
+    const double u = terms[v][0], wv = terms[v][1], inv = terms[v][2];
+    const double wi = w * inv, wii = wi * inv;
+    // A^T A with A = [[1, 0, -u], [0, 1, -wv]].
+    double(*k)[3] = bl->k0[v];
+    k[0][0] = wii, k[0][1] = 0.0, k[0][2] = -wii * u;
+    k[1][0] = 0.0, k[1][1] = wii, k[1][2] = -wii * wv;
+    k[2][0] = k[0][2], k[2][1] = k[1][2], k[2][2] = wii * (u * u + wv * wv);
+    const double *j0 = jp + 3 * (2 * v), *j1 = jp + 3 * (2 * v + 1);
+    for (int c = 0; c < 3; ++c) {
+      bl->e[3 * v][c] = wi * j0[c];
+      bl->e[3 * v + 1][c] = wi * j1[c];
+      bl->e[3 * v + 2][c] = -wi * (u * j0[c] + wv * j1[c]);
+    }
+    const double r0 = r[2 * v], r1 = r[2 * v + 1];
+    bl->b[3 * v] = wi * r0;
+    bl->b[3 * v + 1] = wi * r1;
+    bl->b[3 * v + 2] = -wi * (u * r0 + wv * r1);
+  }
+  for (int a = 0; a < 6; ++a) {
+    const double kd = bl->k0[a / 3][a % 3][a % 3];
+    for (int c = 0; c < 4; ++c) {
+      ct->gc(4 * a + c) += bl->b[a] * bl->x[c];
+      ct->diag(4 * a + c) += kd * bl->x[c] * bl->x[c];
+    }
+  }
+  return huber_rho(sq, huber);
+}
+
+// One Gauss-Newton step of a point for fixed cameras (kept only when it
+// lowers the point's squared error), leaving in r, jp and terms the
+// residual, derivatives and projection terms at the point kept. false when
+// the point projects to infinity.
+bool polish_point(const Frame &f, const double obs[3][2], double pt[3], double r[6],
+                  double jp[18], double terms[2][3]) {
+  if (!residual_terms(f, obs, pt, r, jp, terms)) return false;
+  double step[3];
+  if (!solve_normal3(jp, r, step)) return true;
+  const double trial[3] = {pt[0] + step[0], pt[1] + step[1], pt[2] + step[2]};
+  double rt[6], jt[18], tt[2][3];
+  if (!residual_terms(f, obs, trial, rt, jt, tt)) return true;
+  if (!(squared_norm6(rt) < squared_norm6(r))) return true;
+  std::copy(trial, trial + 3, pt);
+  std::copy(rt, rt + 6, r);
+  std::copy(jt, jt + 18, jp);
+  for (int v = 0; v < 2; ++v)
+    for (int k = 0; k < 3; ++k) terms[v][k] = tt[v][k];
+  return true;
 }
 
 }  // namespace
 
+// Each iteration solves the damped reduced camera system, moves the points
+// by back-substitution and then gives every point one Gauss-Newton step of
+// its own for the trial cameras: the points then stay close to their optimum
+// for the cameras, which makes the iteration converge in a few steps from a
+// start that is several times the final cost. The same pass evaluates the
+// trial's objective and linearises it, so an accepted trial starts the next
+// iteration without another pass.
 bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flags,
             double *points, const Options &o, Workspace *ws, Result *result) {
   *result = Result();
@@ -301,92 +371,47 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
   for (int i = 0; i < count; ++i)
     if (flags[i]) idx.push_back(i);
   const size_t n = idx.size();
-  if (ws->blocks.size() < n) ws->blocks.resize(n);
+  if (ws->blocks.size() < 2 * n) ws->blocks.resize(2 * n);
   if (ws->trial.size() < 6 * n) ws->trial.resize(6 * n);
   if (ws->obs.size() < n) ws->obs.resize(n);
   Workspace::Observation *obs = ws->obs.data();
   for (size_t q = 0; q < n; ++q) frame_observations(*f, matches[idx[q]], obs[q].v);
-  // Current point parameters in the order of idx (trial[0 .. 3n)), trial
-  // ones after them.
+  // Current point parameters and blocks in the order of idx, the trial
+  // ones in the second halves.
   double *cur = ws->trial.data(), *next = ws->trial.data() + 3 * n;
+  Workspace::Block *bcur = ws->blocks.data(), *bnext = ws->blocks.data() + n;
   for (size_t q = 0; q < n; ++q)
     for (int k = 0; k < 3; ++k) cur[3 * q + k] = points[3 * static_cast<size_t>(idx[q]) + k];
   const double huber = o.huber;
-  double cost = objective(*f, obs, n, cur, huber);
+  CameraTerms ct, ct_next;
+  double cost = 0.0;
+  for (size_t q = 0; q < n; ++q) {
+    double r[6], jp[18], terms[2][3];
+    if (!residual_terms(*f, obs[q].v, cur + 3 * q, r, jp, terms)) return false;
+    cost += linearise(*f, r, jp, terms, cur + 3 * q, huber, &bcur[q], &ct);
+  }
+  cost *= 0.5;
   result->initial_cost = cost;
-  if (!(cost < kInf)) return false;
+  if (!std::isfinite(cost)) return false;
   // Camera parameters held fixed: the affine cameras' third rows.
   bool fixed[24] = {};
   if (f->affine)
     for (int e = 8; e < 12; ++e) fixed[e] = fixed[12 + e] = true;
   double lambda = 1e-4, growth = 2.0;
-  bool linearised = false;
   double acc[21][10];
-  Vec24 gc, dc, diag_u, rhs;
+  Vec24 dc, rhs;
   Mat24 s;
   Frame trial_frame = *f;
   for (int iter = 0; iter < o.max_iterations; ++iter) {
-    if (!linearised) {
-      gc.setZero();
-      diag_u.setZero();
-      double gmax = 0.0;
-      for (size_t q = 0; q < n; ++q) {
-        Workspace::Block &bl = ws->blocks[q];
-        double r[6], jp[18], terms[2][3];
-        if (!residual_terms(*f, obs[q].v, cur + 3 * q, r, jp, terms)) return false;
-        const double sq = squared_norm6(r);
-        const double w = sq <= huber * huber ? 1.0 : huber / std::sqrt(sq);
-        homogeneous(*f, cur + 3 * q, bl.x);
-        for (int a = 0; a < 3; ++a) {
-          double g = 0.0;
-          for (int k = 0; k < 6; ++k) g += jp[3 * k + a] * r[k];
-          bl.gp[a] = w * g;
-          gmax = std::max(gmax, std::fabs(bl.gp[a]));
-          for (int c = 0; c <= a; ++c) {
-            double t = 0.0;
-            for (int k = 0; k < 6; ++k) t += jp[3 * k + a] * jp[3 * k + c];
-            bl.v[a][c] = bl.v[c][a] = w * t;
-          }
-        }
-        for (int v = 0; v < 2; ++v) {
-          const double u = terms[v][0], wv = terms[v][1], inv = terms[v][2];
-          const double wi = w * inv, wii = wi * inv;
-          // A^T A with A = [[1, 0, -u], [0, 1, -wv]].
-          double(*k)[3] = bl.k0[v];
-          k[0][0] = wii, k[0][1] = 0.0, k[0][2] = -wii * u;
-          k[1][0] = 0.0, k[1][1] = wii, k[1][2] = -wii * wv;
-          k[2][0] = k[0][2], k[2][1] = k[1][2], k[2][2] = wii * (u * u + wv * wv);
-          const double *j0 = jp + 3 * (2 * v), *j1 = jp + 3 * (2 * v + 1);
-          for (int c = 0; c < 3; ++c) {
-            bl.e[3 * v][c] = wi * j0[c];
-            bl.e[3 * v + 1][c] = wi * j1[c];
-            bl.e[3 * v + 2][c] = -wi * (u * j0[c] + wv * j1[c]);
-          }
-          const double r0 = r[2 * v], r1 = r[2 * v + 1];
-          bl.b[3 * v] = wi * r0;
-          bl.b[3 * v + 1] = wi * r1;
-          bl.b[3 * v + 2] = -wi * (u * r0 + wv * r1);
-        }
-        for (int a = 0; a < 6; ++a) {
-          const double kd = bl.k0[a / 3][a % 3][a % 3];
-          for (int c = 0; c < 4; ++c) {
-            gc(4 * a + c) += bl.b[a] * bl.x[c];
-            diag_u(4 * a + c) += kd * bl.x[c] * bl.x[c];
-          }
-        }
-      }
-      linearised = true;
-      // Converged when the gradient vanishes.
-      gmax = std::max(gmax, gc.cwiseAbs().maxCoeff());
-      if (!(gmax > 1e-10)) break;
-    }
+    // Converged when the gradient vanishes.
+    if (!(std::max(ct.gmax, ct.gc.cwiseAbs().maxCoeff()) > 1e-10)) break;
     ++result->iterations;
     // Reduced camera system at this damping.
     for (auto &row : acc)
       for (double &e : row) e = 0.0;
     rhs.setZero();
     for (size_t q = 0; q < n; ++q) {
-      Workspace::Block &bl = ws->blocks[q];
+      Workspace::Block &bl = bcur[q];
       double vd[3][3];
       for (int a = 0; a < 3; ++a)
         for (int c = 0; c < 3; ++c) vd[a][c] = bl.v[a][c];
@@ -435,7 +460,7 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
             s(4 * a + c, 4 * b + d) = v;
             s(4 * b + d, 4 * a + c) = v;
           }
-    for (int k = 0; k < 24; ++k) s(k, k) += lambda * std::max(diag_u(k), kMinDiagonal);
+    for (int k = 0; k < 24; ++k) s(k, k) += lambda * std::max(ct.diag(k), kMinDiagonal);
     for (int k = 0; k < 24; ++k)
       if (fixed[k]) {
         s.row(k).setZero();
@@ -456,10 +481,10 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
         const double pk = f->p[k / 12][k % 12];
         trial_frame.p[k / 12][k % 12] = pk + dc(k);
         step2 += dc(k) * dc(k), param2 += pk * pk;
-        predicted += 0.5 * (lambda * std::max(diag_u(k), kMinDiagonal) * dc(k) * dc(k) - gc(k) * dc(k));
+        predicted += 0.5 * (lambda * std::max(ct.diag(k), kMinDiagonal) * dc(k) * dc(k) - ct.gc(k) * dc(k));
       }
       for (size_t q = 0; q < n; ++q) {
-        const Workspace::Block &bl = ws->blocks[q];
+        const Workspace::Block &bl = bcur[q];
         // W^T dc = E^T (dc as 6 x 4) x.
         double y[6];
         for (int a = 0; a < 6; ++a)
@@ -484,16 +509,28 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
           Eigen::Map<Eigen::Matrix<double, 12, 1>> pv(trial_frame.p[v]);
           pv.normalize();
         }
-      new_cost = objective(trial_frame, obs, n, next, huber);
+      ct_next = CameraTerms();
+      new_cost = 0.0;
+      for (size_t q = 0; q < n; ++q) {
+        double r[6], jp[18], terms[2][3];
+        if (!polish_point(trial_frame, obs[q].v, next + 3 * q, r, jp, terms)) {
+          new_cost = kInf;
+          break;
+        }
+        new_cost += linearise(trial_frame, r, jp, terms, next + 3 * q, huber, &bnext[q], &ct_next);
+      }
+      new_cost *= 0.5;
+      if (!std::isfinite(new_cost)) new_cost = kInf;
     }
     const double gain = predicted > 0.0 ? (cost - new_cost) / predicted : -1.0;
     if (step_ok && new_cost < kInf && gain > 1e-3) {
       const double decrease = cost - new_cost;
       *f = trial_frame;
       std::swap(cur, next);
+      std::swap(bcur, bnext);
+      ct = ct_next;
       cost = new_cost;
       ++result->accepted;
-      linearised = false;
       const double t = 2.0 * gain - 1.0;
       lambda *= std::max(1.0 / 3.0, 1.0 - t * t * t);
       growth = 2.0;
