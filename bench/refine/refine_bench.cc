@@ -1,18 +1,24 @@
 // The stages of ostrel -r on a triplet file (the make_examples --eval data,
 // for instance): the robust sampler, the whole refinement from its result,
 // and, inside the refinement, one adjustment over the sampler's support and
-// one re-selection (optimal triangulation of every triplet).
+// one re-selection (optimal triangulation of every triplet). Also the
+// sampler's six-point step on the same random six-triplet samples of the
+// file: the faithful computation (with the sampler's conversion to pixel
+// cameras) and the dedicated camera solver (minimal.h).
 //
 //   bench_refine FILE [benchmark flags]
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <vector>
 
 #include "bundle.h"
 #include "matchio.h"
+#include "minimal.h"
 #include "refine.h"
+#include "six_point.h"
 
 namespace {
 
@@ -96,10 +102,80 @@ void BM_Reselect(benchmark::State &state) {
   }
 }
 
+// 1000 samples of six distinct triplets, the same every run.
+struct Six {
+  MatchRecord r[6];
+};
+const std::vector<Six> &six_samples() {
+  static const std::vector<Six> samples = [] {
+    std::vector<Six> out(1000);
+    std::mt19937_64 engine(12345);
+    const uint64_t n = g_matches.size();
+    for (Six &s : out) {
+      uint64_t idx[6];
+      for (int q = 0; q < 6; ++q) {
+        uint64_t c = engine() % n;
+        for (int r = 0; r < q;)
+          if (idx[r] == c) c = (c + 1) % n, r = 0;
+          else ++r;
+        idx[q] = c;
+        s.r[q] = g_matches[c];
+      }
+    }
+    return out;
+  }();
+  return samples;
+}
+
+void BM_SixPointFaithful(benchmark::State &state) {
+  const std::vector<Six> &samples = six_samples();
+  int64_t solutions = 0;
+  for (auto _ : state) {
+    solutions = 0;
+    for (const Six &s : samples) {
+      SixPointSolution sol[3];
+      ThreeCameras cams[3];
+      const int n = compute_six_point_solutions(s.r, 6, sol);
+      for (int h = 0; h < n; ++h) {
+        const double fs[3] = {sol[h].f_first, sol[h].f_middle, sol[h].f_last};
+        for (int v = 0; v < 3; ++v)
+          for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 4; ++c) {
+              const double e = v == 0 ? sol[h].first[r][c]
+                                      : (v == 1 ? sol[h].middle[r][c] : (r == c ? 1.0 : 0.0));
+              cams[h].p[v][r][c] = r < 2 ? e / fs[v] : e;
+            }
+      }
+      benchmark::DoNotOptimize(cams);
+      solutions += n;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(samples.size()));
+  state.counters["solutions"] = static_cast<double>(solutions);
+}
+
+void BM_SixPointFast(benchmark::State &state) {
+  const std::vector<Six> &samples = six_samples();
+  int64_t solutions = 0;
+  for (auto _ : state) {
+    solutions = 0;
+    for (const Six &s : samples) {
+      ThreeCameras cams[3];
+      const int n = six_point_cameras(s.r, cams);
+      benchmark::DoNotOptimize(cams);
+      solutions += n;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(samples.size()));
+  state.counters["solutions"] = static_cast<double>(solutions);
+}
+
 BENCHMARK(BM_Robust)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Refine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Adjust)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reselect)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SixPointFaithful)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SixPointFast)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
