@@ -10,7 +10,7 @@ quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build-bench -DQOR_BENCH=ON -DQOR_TESTS=OFF >/dev/null
-cmake --build build-bench -j"$jobs" --target bench_read_matches bench_transfer bench_estimator \
+cmake --build build-bench -j"$jobs" --target bench_read_matches bench_write_matches bench_transfer bench_estimator \
   pelmix_bench vandrel_bench >/dev/null
 bin=build-bench/bin
 tmp=$(mktemp -d)
@@ -43,6 +43,7 @@ echo
 echo "| program        | benchmark                              |    wall time    |     CPU time    | peak RSS | counters"
 echo "|----------------|----------------------------------------|-----------------|-----------------|----------|---------"
 run read_matches bench_read_matches 'BM_ReadMatches/100000'
+run write_matches bench_write_matches 'BM_Write'
 run transfer bench_transfer 'BM_BaselineTransfer'
 run transfer bench_transfer 'BM_TransferPoint'
 run transfer bench_transfer 'BM_SixPointTensor'
