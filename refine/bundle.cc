@@ -264,7 +264,9 @@ int triangulate_from(const Frame &f, const MatchRecord &m, const double *start, 
     std::copy(jt, jt + 18, jp);
     const double before = c;
     c = ct;
-    if (before - ct < 1e-14 * (1.0 + before)) break;
+    // A relative decrease of 1e-10 changes the errors far below their
+    // printed digits.
+    if (before - ct < 1e-10 * (1.0 + before)) break;
   }
   for (int v = 0; v < 3; ++v) err[v] = std::sqrt(r[2 * v] * r[2 * v] + r[2 * v + 1] * r[2 * v + 1]);
   return std::isfinite(err[0]) && std::isfinite(err[1]) && std::isfinite(err[2]);

@@ -15,6 +15,7 @@
 #include "numeric.h"
 #include "fixed_arrays.h"
 #include "bundle.h"
+#include "minimal.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ using Mat4 = Eigen::Matrix4d;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kMinSupport = 7;
 constexpr size_t kLoCap = 100;
+constexpr int kLoRepeats = 3;
 constexpr int kLoIter = 5;
 
 bool finite_record(const MatchRecord &m) {
@@ -97,9 +99,11 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
   // Huber at the inlier distance on the triplet's rms error per image.
   bo.huber = o.distance * std::sqrt(3.0);
   bo.max_iterations = o.iterations;
-  // A relative decrease of 1e-5 moves the rms error by far less than the
-  // noise; stopping there saves the last, nearly idle iteration of a round.
-  bo.function_tolerance = 1e-5;
+  // The iterations converge several times over per step near the optimum,
+  // so after a relative decrease of 1e-4 the rest is far below 1e-4 of the
+  // cost, which moves the rms error by far less than the noise; stopping
+  // there saves the last, nearly idle iteration of a round.
+  bo.function_tolerance = 1e-4;
   bundle::Result res;
   return bundle::adjust(f, matches, count, flags, points->data(), bo, ws, &res);
 }
@@ -576,19 +580,7 @@ int robust_estimate(const MatchRecord *matches, int count, const RobustOptions &
       }
       hyps = 1;
     } else {
-      SixPointSolution sol[3];
-      const int n = compute_six_point_solutions(sample, 6, sol);
-      for (int h = 0; h < n; ++h) {
-        const double fs[3] = {sol[h].f_first, sol[h].f_middle, sol[h].f_last};
-        for (int v = 0; v < 3; ++v)
-          for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 4; ++c) {
-              double e = v == 0 ? sol[h].first[r][c]
-                                : (v == 1 ? sol[h].middle[r][c] : (r == c ? 1.0 : 0.0));
-              cams[hyps].p[v][r][c] = r < 2 ? e / fs[v] : e;
-            }
-        ++hyps;
-      }
+      hyps = six_point_cameras(sample, cams);
     }
     ++k;
     if (hyps == 0) {
@@ -614,11 +606,15 @@ int robust_estimate(const MatchRecord *matches, int count, const RobustOptions &
       }
       double cost = sc_f.cost;
       int inl = sc_f.inliers;
-      Frame lo = f;
-      ++report->local_optimisations;
-      if (local_optimise(&lo, matches, sc.data(), count, tau2, o.distance, &lw)) {
+      // Local optimisation, repeated from its own inliers while it lowers
+      // the cost.
+      for (int rep = 0; rep < kLoRepeats; ++rep) {
+        Frame lo = f;
+        ++report->local_optimisations;
+        if (!local_optimise(&lo, matches, sc.data(), count, tau2, o.distance, &lw)) break;
         const Scored sc_lo = msac_cost(lo, order.data(), count, tau2, cost, off);
-        if (sc_lo.cost < cost) f = lo, cost = sc_lo.cost, inl = sc_lo.inliers;
+        if (!(sc_lo.cost < cost)) break;
+        f = lo, cost = sc_lo.cost, inl = sc_lo.inliers;
       }
       best = f, best_cost = cost, best_inliers = inl;
       const double w = static_cast<double>(inl) / count;
