@@ -100,6 +100,8 @@ struct Workspace::Block {
   double b[6];         // camera gradient factor: w inv A^T r per view
   double gp[3];        // point gradient w Jp^T r
   double x[4];         // homogeneous point
+  double r[6];         // residual
+  double w;            // Huber weight
 };
 
 Workspace::Workspace() = default;
@@ -295,6 +297,8 @@ double linearise(const Frame &f, const double r[6], const double jp[18], const d
   const double sq = squared_norm6(r);
   const double w = sq <= huber * huber ? 1.0 : huber / std::sqrt(sq);
   homogeneous(f, pt, bl->x);
+  std::copy(r, r + 6, bl->r);
+  bl->w = w;
   for (int a = 0; a < 3; ++a) {
     double g = 0.0;
     for (int k = 0; k < 6; ++k) g += jp[3 * k + a] * r[k];
@@ -358,6 +362,29 @@ bool polish_point(const Frame &f, const double obs[3][2], double pt[3], double r
 
 }  // namespace
 
+bool adjusted_residual(const Workspace &ws, size_t q, double r[6], double *predicted) {
+  if (q >= ws.adjusted) return false;
+  const Workspace::Block &bl = ws.blocks[ws.current + q];
+  // The point's own Gauss-Newton step solves (V / w) step = -gp / w; its
+  // predicted decrease of |r|^2 is gp^T V^-1 gp / w.
+  const double(*v)[3] = bl.v;
+  const double c00 = v[1][1] * v[2][2] - v[1][2] * v[2][1];
+  const double c01 = v[1][2] * v[2][0] - v[1][0] * v[2][2];
+  const double c02 = v[1][0] * v[2][1] - v[1][1] * v[2][0];
+  const double det = v[0][0] * c00 + v[0][1] * c01 + v[0][2] * c02;
+  if (!(det > 0.0) || !(bl.w > 0.0)) return false;
+  const double c11 = v[0][0] * v[2][2] - v[0][2] * v[2][0];
+  const double c12 = v[0][2] * v[1][0] - v[0][0] * v[1][2];
+  const double c22 = v[0][0] * v[1][1] - v[0][1] * v[1][0];
+  const double *g = bl.gp;
+  const double quad = g[0] * (c00 * g[0] + c01 * g[1] + c02 * g[2]) +
+                      g[1] * (c01 * g[0] + c11 * g[1] + c12 * g[2]) +
+                      g[2] * (c02 * g[0] + c12 * g[1] + c22 * g[2]);
+  *predicted = quad / (det * bl.w);
+  std::copy(bl.r, bl.r + 6, r);
+  return std::isfinite(*predicted);
+}
+
 // Each iteration solves the damped reduced camera system, moves the points
 // by back-substitution and then gives every point one Gauss-Newton step of
 // its own for the trial cameras: the points then stay close to their optimum
@@ -368,6 +395,7 @@ bool polish_point(const Frame &f, const double obs[3][2], double pt[3], double r
 bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flags,
             double *points, const Options &o, Workspace *ws, Result *result) {
   *result = Result();
+  ws->adjusted = 0;
   std::vector<int> &idx = ws->index;
   idx.clear();
   for (int i = 0; i < count; ++i)
@@ -549,7 +577,10 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
   for (int v = 0; v < 2; ++v)
     for (int e = 0; e < 12; ++e)
       if (!std::isfinite(f->p[v][e])) return false;
-  return std::isfinite(cost);
+  if (!std::isfinite(cost)) return false;
+  ws->current = static_cast<size_t>(bcur - ws->blocks.data());
+  ws->adjusted = n;
+  return true;
 }
 
 }  // namespace bundle

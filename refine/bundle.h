@@ -74,6 +74,8 @@ struct Workspace {
     double v[3][2];
   };
   std::vector<Observation> obs;  // their positions in the frame's coordinates
+  size_t current = 0;   // first block of the final linearisation
+  size_t adjusted = 0;  // triplets of the last successful adjust (0 after a failure)
   Workspace();
   ~Workspace();
 };
@@ -83,5 +85,12 @@ struct Workspace {
 // false when the start cannot be evaluated or the result is not finite.
 bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flags,
             double *points, const Options &o, Workspace *ws, Result *result);
+
+// After a successful adjust: the residual (pixels) of the q-th flagged
+// triplet (in file order) at its final point and cameras, and the decrease
+// of its squared norm that a further Gauss-Newton step of the point alone
+// would predict. false when q is out of range or the point's block is
+// singular.
+bool adjusted_residual(const Workspace &ws, size_t q, double r[6], double *predicted);
 
 }  // namespace bundle

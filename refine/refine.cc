@@ -72,17 +72,31 @@ bool support_scales(const MatchRecord *matches, int count, const int32_t *flags,
   return true;
 }
 
-// Re-selection: triangulates every triplet (from the point in *points when
-// `warm`); flags those with all three errors strictly below d. Returns the
-// number flagged.
-int reselect(const Frame &f, const MatchRecord *matches, int count, double d, bool warm,
-             std::vector<double> *points, std::vector<double> *errors, int32_t *flags) {
+// Re-selection: triangulates every triplet from the point in *points and
+// flags those with all three errors strictly below d. The triplets of the
+// adjustment that ws describes (flagged in `adjusted`) keep their adjusted
+// point when a further Gauss-Newton step of it would lower its squared
+// error by less than the triangulation's own stopping rule: that point is
+// already the optimal one. Returns the number flagged.
+int reselect(const Frame &f, const MatchRecord *matches, int count, double d,
+             const int32_t *adjusted, const bundle::Workspace &ws, std::vector<double> *points,
+             std::vector<double> *errors, int32_t *flags) {
   int n = 0;
+  size_t q = 0;
   for (int i = 0; i < count; ++i) {
     double *stored = &(*points)[3 * static_cast<size_t>(i)];
     double pt[3] = {0, 0, 0}, err[3];
-    const int ok = finite_record(matches[i]) &&
-                   bundle::triangulate_from(f, matches[i], warm ? stored : nullptr, pt, err);
+    int ok = 0;
+    double r[6], predicted;
+    if (adjusted[i] && bundle::adjusted_residual(ws, q++, r, &predicted) &&
+        predicted < 1e-10 * (1.0 + r[0] * r[0] + r[1] * r[1] + r[2] * r[2] + r[3] * r[3] +
+                             r[4] * r[4] + r[5] * r[5])) {
+      for (int v = 0; v < 3; ++v) err[v] = std::sqrt(r[2 * v] * r[2 * v] + r[2 * v + 1] * r[2 * v + 1]);
+      std::copy(stored, stored + 3, pt);
+      ok = std::isfinite(err[0]) && std::isfinite(err[1]) && std::isfinite(err[2]);
+    } else {
+      ok = finite_record(matches[i]) && bundle::triangulate_from(f, matches[i], stored, pt, err);
+    }
     if (!ok) err[0] = err[1] = err[2] = kInf;
     for (int k = 0; k < 3; ++k) stored[k] = pt[k];
     for (int v = 0; v < 3; ++v) (*errors)[3 * i + v] = err[v];
@@ -294,7 +308,7 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
       set_reason(report, "the adjustment did not converge");
       return 0;
     }
-    selected = reselect(f, matches, count, o.distance, true, &pts, &errs, next.data());
+    selected = reselect(f, matches, count, o.distance, flags.data(), ws, &pts, &errs, next.data());
     if (selected < kMinSupport) {
       set_reason(report, "fewer than seven triplets support the refined geometry");
       return 0;

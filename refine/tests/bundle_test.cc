@@ -206,3 +206,33 @@ TEST(Bundle, PointDerivativesMatchAutomaticOnes) {
 }
 
 }  // namespace
+
+// The re-selection keeps an adjusted point when adjusted_residual says a
+// further step of it gains nothing: its errors must then be those of a
+// fresh optimal triangulation with the adjusted cameras.
+TEST(Bundle, AdjustedResidualsAreTheOptimalTriangulations) {
+  const synthetic::TripletSet set = with_mistakes(synthetic::projective_set(21, 150, 0.5, 0));
+  const Problem p = make_problem(set, true_cameras(21), false, 3e-3, 4);
+  bundle::Frame f = p.start;
+  std::vector<double> pts = p.points;
+  std::vector<int32_t> flags(p.matches.size(), 0);
+  for (size_t i = 0; i < flags.size(); i += 3) flags[i] = 1;  // every third triplet
+  bundle::Workspace ws;
+  bundle::Result res;
+  ASSERT_TRUE(bundle::adjust(&f, p.matches.data(), static_cast<int>(p.matches.size()),
+                             flags.data(), pts.data(), bundle::Options(), &ws, &res));
+  size_t q = 0, kept = 0;
+  for (size_t i = 0; i < flags.size(); ++i) {
+    if (!flags[i]) continue;
+    double r[6], predicted, pt[3], err[3];
+    ASSERT_TRUE(bundle::adjusted_residual(ws, q++, r, &predicted));
+    ASSERT_TRUE(bundle::triangulate(f, p.matches[i], pt, err));
+    if (predicted >= 1e-10) continue;
+    ++kept;
+    for (int v = 0; v < 3; ++v)
+      EXPECT_NEAR(std::hypot(r[2 * v], r[2 * v + 1]), err[v], 1e-6) << i;
+  }
+  EXPECT_GT(kept, q / 2);
+  double r[6], predicted;
+  EXPECT_FALSE(bundle::adjusted_residual(ws, q, r, &predicted));
+}
