@@ -161,9 +161,18 @@ def read_triplets_or_empty(path):
         return np.zeros((0, 6))
 
 
+def repeats_for(seconds):
+    """Runs of a few milliseconds are noisy on a shared machine: take the best of more."""
+    return 15 if seconds < 0.05 else 3
+
+
 def run_ostrel(ostrel, work, args, repeats=3):
     best = None
-    for _ in range(repeats):
+    i = 0
+    while i < repeats:
+        if i == 1:
+            repeats = max(repeats, repeats_for(best))
+        i += 1
         start = time.perf_counter()
         r = subprocess.run([ostrel, "-f", "triplets.txt"] + args, cwd=work,
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -178,7 +187,11 @@ def magsac(triplets, repeats=3):
     import cv2
     pts = [triplets[:, 0:2], triplets[:, 2:4], triplets[:, 4:6]]
     best, flags = None, None
-    for _ in range(repeats):
+    i = 0
+    while i < repeats:
+        if i == 1:
+            repeats = max(repeats, repeats_for(best))
+        i += 1
         start = time.perf_counter()
         keep = np.ones(len(triplets), bool)
         for a, b in ((0, 1), (1, 2), (0, 2)):
