@@ -162,6 +162,24 @@ TEST(Refine, DegenerateInputKeepsTheInputWithItsReason) {
   EXPECT_EQ(0, refine_geometry(plane.data(), 60, flags.data(), true_cameras(4), TrifocalTensor{},
                                ro, &r));
   EXPECT_NE(std::string(r.reason).find("homographies"), std::string::npos);
+  // Still so at a larger inlier distance; but a slight relief (about a
+  // pixel of parallax), which homographies explain within 2 px and not
+  // within 1 px, refines at -d 2 as it does at -d 1.
+  RefineOptions wide = ro;
+  wide.distance = 2.0;
+  EXPECT_EQ(0, refine_geometry(plane.data(), 60, flags.data(), true_cameras(4), TrifocalTensor{},
+                               wide, &r));
+  std::vector<MatchRecord> relief;
+  for (int i = 0; i < 60; ++i) {
+    const double x[4] = {rnd.uniform(-3, 3), rnd.uniform(-2, 2), 7.0 + rnd.uniform(-0.02, 0.02), 1.0};
+    relief.push_back(MatchRecord{scene::project(s.first, x), scene::project(s.last, x),
+                                 scene::project(s.middle, x)});
+  }
+  for (double d : {1.0, 2.0}) {
+    wide.distance = d;
+    EXPECT_EQ(1, refine_geometry(relief.data(), 60, flags.data(), true_cameras(4),
+                                 TrifocalTensor{}, wide, &r)) << d << ": " << r.reason;
+  }
 
   // Too few triplets for the robust sampler; nothing breaks.
   EXPECT_EQ(0, robust_estimate(set.matches.data(), 5, RobustOptions(), all.data(), &rr));
