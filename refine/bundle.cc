@@ -281,6 +281,22 @@ double huber_rho(double q, double huber) {
 
 namespace {
 
+// Inverse of a symmetric 3 x 3 matrix by cofactors; returns the
+// determinant (the inverse is meaningful only when it is non-zero).
+double inverse_symmetric3(const double a[3][3], double vi[3][3]) {
+  const double c00 = a[1][1] * a[2][2] - a[1][2] * a[2][1];
+  const double c01 = a[1][2] * a[2][0] - a[1][0] * a[2][2];
+  const double c02 = a[1][0] * a[2][1] - a[1][1] * a[2][0];
+  const double det = a[0][0] * c00 + a[0][1] * c01 + a[0][2] * c02;
+  const double id = 1.0 / det;
+  vi[0][0] = c00 * id, vi[0][1] = c01 * id, vi[0][2] = c02 * id;
+  vi[1][1] = (a[0][0] * a[2][2] - a[0][2] * a[2][0]) * id;
+  vi[1][2] = (a[0][2] * a[1][0] - a[0][0] * a[1][2]) * id;
+  vi[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) * id;
+  vi[1][0] = vi[0][1], vi[2][0] = vi[0][2], vi[2][1] = vi[1][2];
+  return det;
+}
+
 // Gradient, Marquardt diagonal and largest gradient entry of the camera
 // parameters, summed over the triplets' blocks.
 struct CameraTerms {
@@ -367,20 +383,12 @@ bool adjusted_residual(const Workspace &ws, size_t q, double r[6], double *predi
   const Workspace::Block &bl = ws.blocks[ws.current + q];
   // The point's own Gauss-Newton step solves (V / w) step = -gp / w; its
   // predicted decrease of |r|^2 is gp^T V^-1 gp / w.
-  const double(*v)[3] = bl.v;
-  const double c00 = v[1][1] * v[2][2] - v[1][2] * v[2][1];
-  const double c01 = v[1][2] * v[2][0] - v[1][0] * v[2][2];
-  const double c02 = v[1][0] * v[2][1] - v[1][1] * v[2][0];
-  const double det = v[0][0] * c00 + v[0][1] * c01 + v[0][2] * c02;
-  if (!(det > 0.0) || !(bl.w > 0.0)) return false;
-  const double c11 = v[0][0] * v[2][2] - v[0][2] * v[2][0];
-  const double c12 = v[0][2] * v[1][0] - v[0][0] * v[1][2];
-  const double c22 = v[0][0] * v[1][1] - v[0][1] * v[1][0];
+  double vi[3][3];
+  if (!(inverse_symmetric3(bl.v, vi) > 0.0) || !(bl.w > 0.0)) return false;
   const double *g = bl.gp;
-  const double quad = g[0] * (c00 * g[0] + c01 * g[1] + c02 * g[2]) +
-                      g[1] * (c01 * g[0] + c11 * g[1] + c12 * g[2]) +
-                      g[2] * (c02 * g[0] + c12 * g[1] + c22 * g[2]);
-  *predicted = quad / (det * bl.w);
+  double quad = 0.0;
+  for (int a = 0; a < 3; ++a) quad += g[a] * (vi[a][0] * g[0] + vi[a][1] * g[1] + vi[a][2] * g[2]);
+  *predicted = quad / bl.w;
   std::copy(bl.r, bl.r + 6, r);
   return std::isfinite(*predicted);
 }
@@ -446,18 +454,8 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
       for (int a = 0; a < 3; ++a)
         for (int c = 0; c < 3; ++c) vd[a][c] = bl.v[a][c];
       for (int k = 0; k < 3; ++k) vd[k][k] += lambda * std::max(bl.v[k][k], kMinDiagonal);
-      // Inverse of the symmetric 3 x 3 block by cofactors.
-      const double c00 = vd[1][1] * vd[2][2] - vd[1][2] * vd[2][1];
-      const double c01 = vd[1][2] * vd[2][0] - vd[1][0] * vd[2][2];
-      const double c02 = vd[1][0] * vd[2][1] - vd[1][1] * vd[2][0];
-      const double det = vd[0][0] * c00 + vd[0][1] * c01 + vd[0][2] * c02;
-      const double id = 1.0 / det;
-      double(*vi)[3] = bl.vinv;
-      vi[0][0] = c00 * id, vi[0][1] = c01 * id, vi[0][2] = c02 * id;
-      vi[1][1] = (vd[0][0] * vd[2][2] - vd[0][2] * vd[2][0]) * id;
-      vi[1][2] = (vd[0][2] * vd[1][0] - vd[0][0] * vd[1][2]) * id;
-      vi[2][2] = (vd[0][0] * vd[1][1] - vd[0][1] * vd[1][0]) * id;
-      vi[1][0] = vi[0][1], vi[2][0] = vi[0][2], vi[2][1] = vi[1][2];
+      inverse_symmetric3(vd, bl.vinv);
+      const double(*vi)[3] = bl.vinv;
       double ev[6][3];
       for (int a = 0; a < 6; ++a)
         for (int c = 0; c < 3; ++c)

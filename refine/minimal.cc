@@ -80,21 +80,6 @@ void cubic_coefficients(const double g[5], const double h[5], double c[4]) {
   }
 }
 
-// Newton steps on x^3 + a x^2 + b x + c, each kept only when it lowers the
-// magnitude of the value (the polishing of the faithful computation).
-double polish(double a, double b, double c, double x) {
-  for (int step = 0; step < 3; ++step) {
-    const double f = ((x + a) * x + b) * x + c;
-    const double df = (3.0 * x + 2.0 * a) * x + b;
-    if (!(df != 0.0)) break;
-    const double next = x - f / df;
-    const double fn = ((next + a) * next + b) * next + c;
-    if (!(std::fabs(fn) < std::fabs(f))) break;
-    x = next;
-  }
-  return x;
-}
-
 // Whether the symmetric 3x3 matrix a minus tau I is positive definite
 // (its LDL^T pivots are positive), i.e. the smallest eigenvalue of a
 // exceeds tau. NaN fails.
@@ -245,14 +230,11 @@ int six_point_cameras(const MatchRecord sample[6], ThreeCameras out[3]) {
   const double a = c[2] / c[3], b = c[1] / c[3], c0 = c[0] / c[3];
   if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(c0)) return 0;
   double roots[3];
-  solve_cubic(a, b, c0, &roots[0], &roots[1], &roots[2]);
-  const double q = (a * a - 3.0 * b) / 9.0;
-  const double r = (2.0 * a * a * a - 9.0 * a * b + 27.0 * c0) / 54.0;
-  const int real = (q == 0.0 && r == 0.0) || q * q * q - r * r < 0.0 ? 1 : 3;
+  const int real = real_cubic_roots(a, b, c0, roots);
 
   int found = 0;
   for (int k = 0; k < real; ++k) {
-    const double lambda = polish(a, b, c0, roots[k]);
+    const double lambda = roots[k];
     double t[5];
     for (int i = 0; i < 5; ++i) t[i] = g[i] + lambda * h[i];
     const double x = (t[3] - t[4]) / (t[1] - t[2]);
@@ -306,4 +288,20 @@ int six_point_cameras(const MatchRecord sample[6], ThreeCameras out[3]) {
     ++found;
   }
   return found;
+}
+
+int faithful_six_point_cameras(const MatchRecord sample[6], ThreeCameras out[3]) {
+  SixPointSolution sol[3];
+  const int n = compute_six_point_solutions(sample, 6, sol);
+  for (int h = 0; h < n; ++h) {
+    const double fs[3] = {sol[h].f_first, sol[h].f_middle, sol[h].f_last};
+    for (int v = 0; v < 3; ++v)
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 4; ++c) {
+          const double e = v == 0 ? sol[h].first[r][c]
+                                  : (v == 1 ? sol[h].middle[r][c] : (r == c ? 1.0 : 0.0));
+          out[h].p[v][r][c] = r < 2 ? e / fs[v] : e;
+        }
+  }
+  return n;
 }

@@ -22,3 +22,8 @@
 // has an all-zero row or any camera entry is not finite. Deterministic; no
 // heap allocation.
 int six_point_cameras(const MatchRecord sample[6], ThreeCameras out[3]);
+
+// The same cameras from compute_six_point_solutions (their order, the
+// faithful computation's): the reference that six_point_cameras is tested
+// and timed against.
+int faithful_six_point_cameras(const MatchRecord sample[6], ThreeCameras out[3]);

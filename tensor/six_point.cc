@@ -239,21 +239,6 @@ int six_point_on_copy(MatchRecord *copy, int n, TrifocalTensor *t, const char **
   return six_point_finish(s, lambda, t, nullptr, failure);
 }
 
-// Value of x^3 + a x^2 + b x + c and one Newton step towards its root, kept
-// only when it lowers the magnitude of the value.
-double polish_root(double a, double b, double c, double x) {
-  for (int step = 0; step < 3; ++step) {
-    const double f = ((x + a) * x + b) * x + c;
-    const double df = (3.0 * x + 2.0 * a) * x + b;
-    if (!(df != 0.0)) break;
-    const double next = x - f / df;
-    const double fn = ((next + a) * next + b) * next + c;
-    if (!(std::fabs(fn) < std::fabs(f))) break;
-    x = next;
-  }
-  return x;
-}
-
 int six_point_solutions_on_copy(MatchRecord *copy, int n, SixPointSolution out[3],
                                 const char **failure) {
   SixPointSetup s;
@@ -261,13 +246,10 @@ int six_point_solutions_on_copy(MatchRecord *copy, int n, SixPointSolution out[3
   const double a = s.c2 / s.c3, b = s.c1 / s.c3, c = s.c0 / s.c3;
   if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(c)) return 0;
   double roots[3];
-  solve_cubic(a, b, c, &roots[0], &roots[1], &roots[2]);
-  const double q = (a * a - 3.0 * b) / 9.0;
-  const double r = (2.0 * a * a * a - 9.0 * a * b + 27.0 * c) / 54.0;
-  const int real = (q == 0.0 && r == 0.0) || q * q * q - r * r < 0.0 ? 1 : 3;
+  const int real = real_cubic_roots(a, b, c, roots);
   int found = 0;
   for (int k = 0; k < real; ++k) {
-    const double lambda = polish_root(a, b, c, roots[k]);
+    const double lambda = roots[k];
     FixedMatrix<3, 4> cameras[2];
     SixPointSolution &sol = out[found];
     if (!six_point_finish(s, lambda, &sol.tensor, cameras, failure)) continue;
@@ -367,6 +349,29 @@ void solve_cubic(double a, double b, double c, double *x1, double *x2, double *x
   *x1 = -s * (a0 + q / a0) - a / 3.0;
   *x2 = -1.0;
   *x3 = -1.0;
+}
+
+int real_cubic_roots(double a, double b, double c, double roots[3]) {
+  solve_cubic(a, b, c, &roots[0], &roots[1], &roots[2]);
+  const double q = (a * a - 3.0 * b) / 9.0;
+  const double r = (2.0 * a * a * a - 9.0 * a * b + 27.0 * c) / 54.0;
+  const int real = (q == 0.0 && r == 0.0) || q * q * q - r * r < 0.0 ? 1 : 3;
+  // Newton steps towards each root, each kept only when it lowers the
+  // magnitude of the value.
+  for (int k = 0; k < real; ++k) {
+    double x = roots[k];
+    for (int step = 0; step < 3; ++step) {
+      const double f = ((x + a) * x + b) * x + c;
+      const double df = (3.0 * x + 2.0 * a) * x + b;
+      if (!(df != 0.0)) break;
+      const double next = x - f / df;
+      const double fn = ((next + a) * next + b) * next + c;
+      if (!(std::fabs(fn) < std::fabs(f))) break;
+      x = next;
+    }
+    roots[k] = x;
+  }
+  return real;
 }
 
 int triple_is_collinear(double threshold, const MatchPoint &p, const MatchPoint &q,

@@ -82,6 +82,13 @@ Status basis_transform(const MatchPoint &p1, const MatchPoint &p2, const MatchPo
 // cannot turn acos into NaN.
 void solve_cubic(double a, double b, double c, double *x1, double *x2, double *x3);
 
+// The real roots of x^3 + a x^2 + b x + c: solve_cubic's roots, one when
+// the cubic has a single real root and three otherwise, each polished by up
+// to three Newton steps (kept only when they lower the magnitude of the
+// value; the second and third roots of solve_cubic carry a small error).
+// Returns their number.
+int real_cubic_roots(double a, double b, double c, double roots[3]);
+
 // 1 when r lies too close to the line through p and q: twice the triangle
 // area D = |(p.x - r.x)(q.y - r.y) - (q.x - r.x)(p.y - r.y)| over the base
 // length in the maximum norm L = max(|p.x - q.x|, |p.y - q.y|) is below the

@@ -133,19 +133,8 @@ void BM_SixPointFaithful(benchmark::State &state) {
   for (auto _ : state) {
     solutions = 0;
     for (const Six &s : samples) {
-      SixPointSolution sol[3];
       ThreeCameras cams[3];
-      const int n = compute_six_point_solutions(s.r, 6, sol);
-      for (int h = 0; h < n; ++h) {
-        const double fs[3] = {sol[h].f_first, sol[h].f_middle, sol[h].f_last};
-        for (int v = 0; v < 3; ++v)
-          for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 4; ++c) {
-              const double e = v == 0 ? sol[h].first[r][c]
-                                      : (v == 1 ? sol[h].middle[r][c] : (r == c ? 1.0 : 0.0));
-              cams[h].p[v][r][c] = r < 2 ? e / fs[v] : e;
-            }
-      }
+      const int n = faithful_six_point_cameras(s.r, cams);
       benchmark::DoNotOptimize(cams);
       solutions += n;
     }

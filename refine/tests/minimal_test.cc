@@ -16,22 +16,6 @@
 
 namespace {
 
-// The sampler's pixel cameras of the faithful solutions.
-int faithful_cameras(const MatchRecord sample[6], ThreeCameras out[3]) {
-  SixPointSolution sol[3];
-  const int n = compute_six_point_solutions(sample, 6, sol);
-  for (int h = 0; h < n; ++h) {
-    const double fs[3] = {sol[h].f_first, sol[h].f_middle, sol[h].f_last};
-    for (int v = 0; v < 3; ++v)
-      for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 4; ++c) {
-          const double e = v == 0 ? sol[h].first[r][c]
-                                  : (v == 1 ? sol[h].middle[r][c] : (r == c ? 1.0 : 0.0));
-          out[h].p[v][r][c] = r < 2 ? e / fs[v] : e;
-        }
-  }
-  return n;
-}
 
 // Largest over the three views of |a - s b| / |a| with the least-squares
 // scale s: how far a is from b up to one factor per camera.
@@ -115,7 +99,7 @@ TEST(SixPointCameras, MatchFaithfulSolutionsAsSets) {
         MatchRecord sample[6];
         draw(rnd, pool, sample);
         ThreeCameras slow[3], fast[3];
-        const int ns = faithful_cameras(sample, slow);
+        const int ns = faithful_six_point_cameras(sample, slow);
         const int nf = six_point_cameras(sample, fast);
         ASSERT_EQ(ns, nf) << "seed " << seed << " noisy " << noisy << " sample " << k;
         ++samples, solutions += ns, three_real += ns == 3;
@@ -177,8 +161,8 @@ TEST(SixPointCameras, RejectTheFaithfulComputationsDegenerateSamples) {
   const std::vector<MatchRecord> pool = scene::random_scene(7, 6).triplets;
   ThreeCameras slow[3], fast[3];
   // The unedited sample has solutions.
-  ASSERT_GT(faithful_cameras(pool.data(), slow), 0);
-  ASSERT_EQ(six_point_cameras(pool.data(), fast), faithful_cameras(pool.data(), slow));
+  ASSERT_GT(faithful_six_point_cameras(pool.data(), slow), 0);
+  ASSERT_EQ(six_point_cameras(pool.data(), fast), faithful_six_point_cameras(pool.data(), slow));
   void (*const edits[])(MatchRecord *) = {
       [](MatchRecord *s) { s[2].first = {0.5 * (s[0].first.x + s[1].first.x) + 3.0,
                                          0.5 * (s[0].first.y + s[1].first.y), 0}; },
@@ -201,7 +185,7 @@ TEST(SixPointCameras, RejectTheFaithfulComputationsDegenerateSamples) {
     MatchRecord s[6];
     for (int r = 0; r < 6; ++r) s[r] = pool[static_cast<size_t>(r)];
     edit(s);
-    EXPECT_EQ(faithful_cameras(s, slow), 0) << "case " << n;
+    EXPECT_EQ(faithful_six_point_cameras(s, slow), 0) << "case " << n;
     EXPECT_EQ(six_point_cameras(s, fast), 0) << "case " << n;
     ++n;
   }
