@@ -46,47 +46,95 @@ void homogeneous(const Frame &f, const double pt[3], double x[4]) {
   else x[0] = pt[0], x[1] = pt[1], x[2] = 1.0, x[3] = pt[2];
 }
 
-// Residual with the per-view projection terms (u, w, inv) the camera
-// derivatives need.
-bool residual_terms(const Frame &f, const double obs[3][2], const double pt[3], double r[6],
-                    double *jp, double terms[2][3]) {
-  double x[4];
-  homogeneous(f, pt, x);
-  const int free_index[3] = {0, 1, f.affine ? 2 : 3};
+// One triplet at one point: its residual in pixels (first x, y, middle x,
+// y, last x, y), the derivatives of the first four residuals by the point
+// parameters (those of the last two are s_2 times the first two unit
+// vectors: the last camera is fixed), the projection terms (u, w, inv) the
+// camera derivatives need, and the point's Gauss-Newton terms J^T J (packed
+// 00 01 02 11 12 22) and J^T r.
+struct PointTerms {
+  double r[6];
+  double j[4][3];
+  double u[2], w[2], inv[2];
+  double n[6];
+  double g[3];
+  double sq;  // |r|^2
+};
+
+// false when the point projects to infinity in the first or middle image.
+// Without derivatives only r and sq are set.
+bool point_terms(const Frame &f, const double obs[3][2], const double pt[3], PointTerms *t,
+                 bool derivatives = true) {
+  const int ci = f.affine ? 2 : 3, fixed = f.affine ? 3 : 2;
+  const double a = pt[0], b = pt[1], c = pt[2];
   for (int v = 0; v < 2; ++v) {
     const double *p = f.p[v];
-    double h[3];
-    for (int q = 0; q < 3; ++q)
-      h[q] = p[4 * q] * x[0] + p[4 * q + 1] * x[1] + p[4 * q + 2] * x[2] + p[4 * q + 3] * x[3];
-    if (!(std::fabs(h[2]) > 1e-300)) return false;
-    const double ih = 1.0 / h[2];
-    const double u = h[0] * ih, w = h[1] * ih;
+    const double h0 = p[0] * a + p[1] * b + p[fixed] + p[ci] * c;
+    const double h1 = p[4] * a + p[5] * b + p[4 + fixed] + p[4 + ci] * c;
+    const double h2 = p[8] * a + p[9] * b + p[8 + fixed] + p[8 + ci] * c;
+    if (!(std::fabs(h2) > 1e-300)) return false;
+    const double ih = 1.0 / h2;
+    const double u = h0 * ih, w = h1 * ih;
     const double s = f.s[v];
-    r[2 * v] = s * (u - obs[v][0]);
-    r[2 * v + 1] = s * (w - obs[v][1]);
+    t->r[2 * v] = s * (u - obs[v][0]);
+    t->r[2 * v + 1] = s * (w - obs[v][1]);
+    if (!derivatives) continue;
     const double inv = s * ih;
-    if (terms) terms[v][0] = u, terms[v][1] = w, terms[v][2] = inv;
-    if (jp) {
-      for (int q = 0; q < 3; ++q) {
-        const int c = free_index[q];
-        jp[(2 * v) * 3 + q] = inv * (p[c] - u * p[8 + c]);
-        jp[(2 * v + 1) * 3 + q] = inv * (p[4 + c] - w * p[8 + c]);
-      }
-    }
+    t->u[v] = u, t->w[v] = w, t->inv[v] = inv;
+    double *j0 = t->j[2 * v], *j1 = t->j[2 * v + 1];
+    j0[0] = inv * (p[0] - u * p[8]);
+    j0[1] = inv * (p[1] - u * p[9]);
+    j0[2] = inv * (p[ci] - u * p[8 + ci]);
+    j1[0] = inv * (p[4] - w * p[8]);
+    j1[1] = inv * (p[5] - w * p[9]);
+    j1[2] = inv * (p[4 + ci] - w * p[8 + ci]);
   }
-  r[4] = f.s[2] * (pt[0] - obs[2][0]);
-  r[5] = f.s[2] * (pt[1] - obs[2][1]);
-  if (jp) {
-    jp[12] = f.s[2], jp[13] = 0.0, jp[14] = 0.0;
-    jp[15] = 0.0, jp[16] = f.s[2], jp[17] = 0.0;
+  const double s2 = f.s[2];
+  t->r[4] = s2 * (a - obs[2][0]);
+  t->r[5] = s2 * (b - obs[2][1]);
+  if (!derivatives) {
+    double sq = 0.0;
+    for (int k = 0; k < 6; ++k) sq += t->r[k] * t->r[k];
+    t->sq = sq;
+    return true;
   }
+  double n00 = s2 * s2, n01 = 0.0, n02 = 0.0, n11 = s2 * s2, n12 = 0.0, n22 = 0.0;
+  double g0 = s2 * t->r[4], g1 = s2 * t->r[5], g2 = 0.0;
+  double sq = t->r[4] * t->r[4] + t->r[5] * t->r[5];
+  for (int k = 0; k < 4; ++k) {
+    const double *row = t->j[k];
+    const double rk = t->r[k];
+    n00 += row[0] * row[0], n01 += row[0] * row[1], n02 += row[0] * row[2];
+    n11 += row[1] * row[1], n12 += row[1] * row[2], n22 += row[2] * row[2];
+    g0 += row[0] * rk, g1 += row[1] * rk, g2 += row[2] * rk;
+    sq += rk * rk;
+  }
+  t->n[0] = n00, t->n[1] = n01, t->n[2] = n02, t->n[3] = n11, t->n[4] = n12, t->n[5] = n22;
+  t->g[0] = g0, t->g[1] = g1, t->g[2] = g2;
+  t->sq = sq;
   return true;
 }
 
-double squared_norm6(const double r[6]) {
-  double q = 0.0;
-  for (int k = 0; k < 6; ++k) q += r[k] * r[k];
-  return q;
+// Gauss-Newton step of a point: solves n step = -g for the packed J^T J n
+// by a Cholesky factorisation. false when n is not positive definite or the
+// step is not finite.
+bool gn_step(const double n[6], const double g[3], double step[3]) {
+  if (!(n[0] > 0.0)) return false;
+  const double l00 = std::sqrt(n[0]);
+  const double l10 = n[1] / l00, l20 = n[2] / l00;
+  const double d1 = n[3] - l10 * l10;
+  if (!(d1 > 0.0)) return false;
+  const double l11 = std::sqrt(d1);
+  const double l21 = (n[4] - l20 * l10) / l11;
+  const double d2 = n[5] - l20 * l20 - l21 * l21;
+  if (!(d2 > 0.0)) return false;
+  const double l22 = std::sqrt(d2);
+  const double y0 = -g[0] / l00, y1 = (-g[1] - l10 * y0) / l11,
+               y2 = (-g[2] - l20 * y0 - l21 * y1) / l22;
+  step[2] = y2 / l22;
+  step[1] = (y1 - l21 * step[2]) / l11;
+  step[0] = (y0 - l10 * step[1] - l20 * step[2]) / l00;
+  return std::isfinite(step[0]) && std::isfinite(step[1]) && std::isfinite(step[2]);
 }
 
 }  // namespace
@@ -174,42 +222,17 @@ void frame_observations(const Frame &f, const MatchRecord &m, double obs[3][2]) 
 
 bool residual(const Frame &f, const double obs[3][2], const double pt[3], double r[6],
               double *jp) {
-  return residual_terms(f, obs, pt, r, jp, nullptr);
-}
-
-namespace {
-
-// Gauss-Newton step of a point: solves (J^T J) step = -J^T r for the 6 x 3
-// row-major J by a Cholesky factorisation. false when J^T J is not
-// positive definite or the step is not finite.
-bool solve_normal3(const double *j, const double *r, double step[3]) {
-  double n[3][3] = {}, g[3] = {};
-  for (int k = 0; k < 6; ++k) {
-    const double *row = j + 3 * k;
-    for (int a = 0; a < 3; ++a) {
-      g[a] += row[a] * r[k];
-      for (int b = 0; b <= a; ++b) n[a][b] += row[a] * row[b];
-    }
+  PointTerms t;
+  if (!point_terms(f, obs, pt, &t)) return false;
+  std::copy(t.r, t.r + 6, r);
+  if (jp) {
+    for (int k = 0; k < 4; ++k)
+      for (int c = 0; c < 3; ++c) jp[3 * k + c] = t.j[k][c];
+    jp[12] = f.s[2], jp[13] = 0.0, jp[14] = 0.0;
+    jp[15] = 0.0, jp[16] = f.s[2], jp[17] = 0.0;
   }
-  if (!(n[0][0] > 0.0)) return false;
-  const double l00 = std::sqrt(n[0][0]);
-  const double l10 = n[1][0] / l00, l20 = n[2][0] / l00;
-  const double d1 = n[1][1] - l10 * l10;
-  if (!(d1 > 0.0)) return false;
-  const double l11 = std::sqrt(d1);
-  const double l21 = (n[2][1] - l20 * l10) / l11;
-  const double d2 = n[2][2] - l20 * l20 - l21 * l21;
-  if (!(d2 > 0.0)) return false;
-  const double l22 = std::sqrt(d2);
-  const double y0 = -g[0] / l00, y1 = (-g[1] - l10 * y0) / l11,
-               y2 = (-g[2] - l20 * y0 - l21 * y1) / l22;
-  step[2] = y2 / l22;
-  step[1] = (y1 - l21 * step[2]) / l11;
-  step[0] = (y0 - l10 * step[1] - l20 * step[2]) / l00;
-  return std::isfinite(step[0]) && std::isfinite(step[1]) && std::isfinite(step[2]);
+  return true;
 }
-
-}  // namespace
 
 // Start on the last image's ray, the remaining parameter by linear least
 // squares over the first two images, then Gauss-Newton steps.
@@ -239,37 +262,31 @@ int triangulate_from(const Frame &f, const MatchRecord &m, const double *start, 
   }
   if (!(den > 0.0)) return 0;
   pt[2] = -num / den;
-  double r[6], jp[18];
-  if (!residual(f, obs, pt, r, jp)) return 0;
-  double c = squared_norm6(r);
-  if (start && std::isfinite(start[0]) && std::isfinite(start[1]) && std::isfinite(start[2])) {
-    double rs[6], js[18];
-    if (residual(f, obs, start, rs, js) && squared_norm6(rs) < c) {
-      std::copy(start, start + 3, pt);
-      std::copy(rs, rs + 6, r);
-      std::copy(js, js + 18, jp);
-      c = squared_norm6(rs);
-    }
+  // Two buffers: *t holds the terms at pt, *u those of a trial.
+  PointTerms buf[2];
+  PointTerms *t = &buf[0], *u = &buf[1];
+  if (!point_terms(f, obs, pt, t)) return 0;
+  if (start && std::isfinite(start[0]) && std::isfinite(start[1]) && std::isfinite(start[2]) &&
+      point_terms(f, obs, start, u) && u->sq < t->sq) {
+    std::copy(start, start + 3, pt);
+    std::swap(t, u);
   }
-  // Each trial is evaluated with its derivatives, so an accepted trial
-  // starts the next step without another evaluation.
+  // A relative decrease of 1e-10 changes the errors far below their printed
+  // digits: the loop ends after a step that gave less or, when the step's
+  // predicted decrease g^T (J^T J)^-1 g is already below that, after
+  // taking it without the derivatives at its end, which nothing uses.
   for (int iter = 0; iter < 6; ++iter) {
     double step[3];
-    if (!solve_normal3(jp, r, step)) break;
+    if (!gn_step(t->n, t->g, step)) break;
+    const double before = t->sq, bound = 1e-10 * (1.0 + before);
+    const bool last = !(-(t->g[0] * step[0] + t->g[1] * step[1] + t->g[2] * step[2]) >= bound);
     const double trial[3] = {pt[0] + step[0], pt[1] + step[1], pt[2] + step[2]};
-    double rt[6], jt[18];
-    if (!residual(f, obs, trial, rt, jt)) break;
-    const double ct = squared_norm6(rt);
-    if (!(ct < c)) break;
+    if (!point_terms(f, obs, trial, u, !last) || !(u->sq < before)) break;
     pt[0] = trial[0], pt[1] = trial[1], pt[2] = trial[2];
-    std::copy(rt, rt + 6, r);
-    std::copy(jt, jt + 18, jp);
-    const double before = c;
-    c = ct;
-    // A relative decrease of 1e-10 changes the errors far below their
-    // printed digits.
-    if (before - ct < 1e-10 * (1.0 + before)) break;
+    std::swap(t, u);
+    if (last || before - t->sq < bound) break;
   }
+  const double *r = t->r;
   for (int v = 0; v < 3; ++v) err[v] = std::sqrt(r[2 * v] * r[2 * v] + r[2 * v + 1] * r[2 * v + 1]);
   return std::isfinite(err[0]) && std::isfinite(err[1]) && std::isfinite(err[2]);
 }
@@ -304,75 +321,67 @@ struct CameraTerms {
   double gmax = 0.0;
 };
 
-// Fills the block of one triplet from its residual r, point derivatives jp
-// and projection terms at point parameters pt, under the Huber weight of its
-// residual; adds its camera terms to *ct. Returns the triplet's share of the
-// objective, Huber(|r|^2).
-double linearise(const Frame &f, const double r[6], const double jp[18], const double terms[2][3],
-                 const double pt[3], double huber, Workspace::Block *bl, CameraTerms *ct) {
-  const double sq = squared_norm6(r);
+// Fills the block of one triplet from its terms t at point parameters pt,
+// under the Huber weight of its residual; adds its camera terms to *ct.
+// Returns the triplet's share of the objective, Huber(|r|^2).
+double linearise(const Frame &f, const PointTerms &t, const double pt[3], double huber,
+                 Workspace::Block *bl, CameraTerms *ct) {
+  const double sq = t.sq;
   const double w = sq <= huber * huber ? 1.0 : huber / std::sqrt(sq);
   homogeneous(f, pt, bl->x);
-  std::copy(r, r + 6, bl->r);
+  std::copy(t.r, t.r + 6, bl->r);
   bl->w = w;
   for (int a = 0; a < 3; ++a) {
-    double g = 0.0;
-    for (int k = 0; k < 6; ++k) g += jp[3 * k + a] * r[k];
-    bl->gp[a] = w * g;
+    bl->gp[a] = w * t.g[a];
     ct->gmax = std::max(ct->gmax, std::fabs(bl->gp[a]));
-    for (int c = 0; c <= a; ++c) {
-      double t = 0.0;
-      for (int k = 0; k < 6; ++k) t += jp[3 * k + a] * jp[3 * k + c];
-      bl->v[a][c] = bl->v[c][a] = w * t;
-    }
   }
+  bl->v[0][0] = w * t.n[0], bl->v[0][1] = bl->v[1][0] = w * t.n[1];
+  bl->v[0][2] = bl->v[2][0] = w * t.n[2], bl->v[1][1] = w * t.n[3];
+  bl->v[1][2] = bl->v[2][1] = w * t.n[4], bl->v[2][2] = w * t.n[5];
+  Eigen::Matrix<double, 6, 1> kd;
   for (int v = 0; v < 2; ++v) {
-    const double u = terms[v][0], wv = terms[v][1], inv = terms[v][2];
+    const double u = t.u[v], wv = t.w[v], inv = t.inv[v];
     const double wi = w * inv, wii = wi * inv;
     // A^T A with A = [[1, 0, -u], [0, 1, -wv]].
     double(*k)[3] = bl->k0[v];
     k[0][0] = wii, k[0][1] = 0.0, k[0][2] = -wii * u;
     k[1][0] = 0.0, k[1][1] = wii, k[1][2] = -wii * wv;
     k[2][0] = k[0][2], k[2][1] = k[1][2], k[2][2] = wii * (u * u + wv * wv);
-    const double *j0 = jp + 3 * (2 * v), *j1 = jp + 3 * (2 * v + 1);
+    kd(3 * v) = k[0][0], kd(3 * v + 1) = k[1][1], kd(3 * v + 2) = k[2][2];
+    const double *j0 = t.j[2 * v], *j1 = t.j[2 * v + 1];
     for (int c = 0; c < 3; ++c) {
       bl->e[3 * v][c] = wi * j0[c];
       bl->e[3 * v + 1][c] = wi * j1[c];
       bl->e[3 * v + 2][c] = -wi * (u * j0[c] + wv * j1[c]);
     }
-    const double r0 = r[2 * v], r1 = r[2 * v + 1];
+    const double r0 = t.r[2 * v], r1 = t.r[2 * v + 1];
     bl->b[3 * v] = wi * r0;
     bl->b[3 * v + 1] = wi * r1;
     bl->b[3 * v + 2] = -wi * (u * r0 + wv * r1);
   }
-  for (int a = 0; a < 6; ++a) {
-    const double kd = bl->k0[a / 3][a % 3][a % 3];
-    for (int c = 0; c < 4; ++c) {
-      ct->gc(4 * a + c) += bl->b[a] * bl->x[c];
-      ct->diag(4 * a + c) += kd * bl->x[c] * bl->x[c];
-    }
-  }
+  // Camera entry (row a, column c) sits at 4 a + c: a 4 x 6 column-major
+  // matrix, updated by outer products.
+  const Eigen::Map<const Eigen::Vector4d> x(bl->x);
+  const Eigen::Map<const Eigen::Matrix<double, 6, 1>> bv(bl->b);
+  const Eigen::Vector4d x2 = x.cwiseProduct(x);
+  Eigen::Map<Eigen::Matrix<double, 4, 6>> gc(ct->gc.data()), diag(ct->diag.data());
+  gc.noalias() += x * bv.transpose();
+  diag.noalias() += x2 * kd.transpose();
   return huber_rho(sq, huber);
 }
 
 // One Gauss-Newton step of a point for fixed cameras (kept only when it
-// lowers the point's squared error), leaving in r, jp and terms the
-// residual, derivatives and projection terms at the point kept. false when
-// the point projects to infinity.
-bool polish_point(const Frame &f, const double obs[3][2], double pt[3], double r[6],
-                  double jp[18], double terms[2][3]) {
-  if (!residual_terms(f, obs, pt, r, jp, terms)) return false;
+// lowers the point's squared error), leaving in *t the terms at the point
+// kept. false when the point projects to infinity.
+bool polish_point(const Frame &f, const double obs[3][2], double pt[3], PointTerms *t) {
+  if (!point_terms(f, obs, pt, t)) return false;
   double step[3];
-  if (!solve_normal3(jp, r, step)) return true;
+  if (!gn_step(t->n, t->g, step)) return true;
   const double trial[3] = {pt[0] + step[0], pt[1] + step[1], pt[2] + step[2]};
-  double rt[6], jt[18], tt[2][3];
-  if (!residual_terms(f, obs, trial, rt, jt, tt)) return true;
-  if (!(squared_norm6(rt) < squared_norm6(r))) return true;
+  PointTerms tt;
+  if (!point_terms(f, obs, trial, &tt) || !(tt.sq < t->sq)) return true;
   std::copy(trial, trial + 3, pt);
-  std::copy(rt, rt + 6, r);
-  std::copy(jt, jt + 18, jp);
-  for (int v = 0; v < 2; ++v)
-    for (int k = 0; k < 3; ++k) terms[v][k] = tt[v][k];
+  *t = tt;
   return true;
 }
 
@@ -424,9 +433,9 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
   CameraTerms ct, ct_next;
   double cost = 0.0;
   for (size_t q = 0; q < n; ++q) {
-    double r[6], jp[18], terms[2][3];
-    if (!residual_terms(*f, obs[q].v, cur + 3 * q, r, jp, terms)) return false;
-    cost += linearise(*f, r, jp, terms, cur + 3 * q, huber, &bcur[q], &ct);
+    PointTerms t;
+    if (!point_terms(*f, obs[q].v, cur + 3 * q, &t)) return false;
+    cost += linearise(*f, t, cur + 3 * q, huber, &bcur[q], &ct);
   }
   cost *= 0.5;
   result->initial_cost = cost;
@@ -436,7 +445,8 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
   if (f->affine)
     for (int e = 8; e < 12; ++e) fixed[e] = fixed[12 + e] = true;
   double lambda = 1e-4, growth = 2.0;
-  double acc[21][10];
+  // Column m: the ten products x_c x_d (c <= d) times the m-th entry of K.
+  Eigen::Matrix<double, 10, 21> acc;
   Vec24 dc, rhs;
   Mat24 s;
   Frame trial_frame = *f;
@@ -445,9 +455,9 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
     if (!(std::max(ct.gmax, ct.gc.cwiseAbs().maxCoeff()) > 1e-10)) break;
     ++result->iterations;
     // Reduced camera system at this damping.
-    for (auto &row : acc)
-      for (double &e : row) e = 0.0;
+    acc.setZero();
     rhs.setZero();
+    Eigen::Map<Eigen::Matrix<double, 4, 6>> rhs46(rhs.data());
     for (size_t q = 0; q < n; ++q) {
       Workspace::Block &bl = bcur[q];
       double vd[3][3];
@@ -460,31 +470,28 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
       for (int a = 0; a < 6; ++a)
         for (int c = 0; c < 3; ++c)
           ev[a][c] = bl.e[a][0] * vi[0][c] + bl.e[a][1] * vi[1][c] + bl.e[a][2] * vi[2][c];
-      double kp[21];
+      Eigen::Matrix<double, 21, 1> kp;
       for (int a = 0, m = 0; a < 6; ++a)
-        for (int b = a; b < 6; ++b, ++m) {
-          double t = -(ev[a][0] * bl.e[b][0] + ev[a][1] * bl.e[b][1] + ev[a][2] * bl.e[b][2]);
-          if (a / 3 == b / 3) t += bl.k0[a / 3][a % 3][b % 3];
-          kp[m] = t;
-        }
+        for (int b = a; b < 6; ++b, ++m)
+          kp(m) = -(ev[a][0] * bl.e[b][0] + ev[a][1] * bl.e[b][1] + ev[a][2] * bl.e[b][2]);
+      for (int v = 0; v < 2; ++v)
+        for (int a = 0; a < 3; ++a)
+          for (int b = a; b < 3; ++b) kp(pair_index(3 * v + a, 3 * v + b, 6)) += bl.k0[v][a][b];
       const double *x = bl.x;
-      const double xp[10] = {x[0] * x[0], x[0] * x[1], x[0] * x[2], x[0] * x[3], x[1] * x[1],
-                             x[1] * x[2], x[1] * x[3], x[2] * x[2], x[2] * x[3], x[3] * x[3]};
-      for (int m = 0; m < 21; ++m) {
-        const double km = kp[m];
-        double *row = acc[m];
-        for (int c = 0; c < 10; ++c) row[c] += km * xp[c];
-      }
-      for (int a = 0; a < 6; ++a) {
-        const double t = bl.b[a] - (ev[a][0] * bl.gp[0] + ev[a][1] * bl.gp[1] + ev[a][2] * bl.gp[2]);
-        for (int c = 0; c < 4; ++c) rhs(4 * a + c) -= t * x[c];
-      }
+      Eigen::Matrix<double, 10, 1> xp;
+      xp << x[0] * x[0], x[0] * x[1], x[0] * x[2], x[0] * x[3], x[1] * x[1], x[1] * x[2],
+          x[1] * x[3], x[2] * x[2], x[2] * x[3], x[3] * x[3];
+      acc.noalias() += xp * kp.transpose();
+      Eigen::Matrix<double, 6, 1> t;
+      for (int a = 0; a < 6; ++a)
+        t(a) = bl.b[a] - (ev[a][0] * bl.gp[0] + ev[a][1] * bl.gp[1] + ev[a][2] * bl.gp[2]);
+      rhs46.noalias() -= Eigen::Map<const Eigen::Vector4d>(x) * t.transpose();
     }
     for (int a = 0; a < 6; ++a)
       for (int b = a; b < 6; ++b)
         for (int c = 0; c < 4; ++c)
           for (int d = 0; d < 4; ++d) {
-            const double v = acc[pair_index(a, b, 6)][pair_index(std::min(c, d), std::max(c, d), 4)];
+            const double v = acc(pair_index(std::min(c, d), std::max(c, d), 4), pair_index(a, b, 6));
             s(4 * a + c, 4 * b + d) = v;
             s(4 * b + d, 4 * a + c) = v;
           }
@@ -540,12 +547,12 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
       ct_next = CameraTerms();
       new_cost = 0.0;
       for (size_t q = 0; q < n; ++q) {
-        double r[6], jp[18], terms[2][3];
-        if (!polish_point(trial_frame, obs[q].v, next + 3 * q, r, jp, terms)) {
+        PointTerms t;
+        if (!polish_point(trial_frame, obs[q].v, next + 3 * q, &t)) {
           new_cost = kInf;
           break;
         }
-        new_cost += linearise(trial_frame, r, jp, terms, next + 3 * q, huber, &bnext[q], &ct_next);
+        new_cost += linearise(trial_frame, t, next + 3 * q, huber, &bnext[q], &ct_next);
       }
       new_cost *= 0.5;
       if (!std::isfinite(new_cost)) new_cost = kInf;
