@@ -418,7 +418,10 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
   for (int i = 0; i < count; ++i)
     if (flags[i]) idx.push_back(i);
   const size_t n = idx.size();
-  if (ws->blocks.size() < 2 * n) ws->blocks.resize(2 * n);
+  if (ws->capacity < 2 * n) {
+    ws->blocks.reset(new Workspace::Block[2 * n]);
+    ws->capacity = 2 * n;
+  }
   if (ws->trial.size() < 6 * n) ws->trial.resize(6 * n);
   if (ws->obs.size() < n) ws->obs.resize(n);
   Workspace::Observation *obs = ws->obs.data();
@@ -426,7 +429,7 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
   // Current point parameters and blocks in the order of idx, the trial
   // ones in the second halves.
   double *cur = ws->trial.data(), *next = ws->trial.data() + 3 * n;
-  Workspace::Block *bcur = ws->blocks.data(), *bnext = ws->blocks.data() + n;
+  Workspace::Block *bcur = ws->blocks.get(), *bnext = ws->blocks.get() + n;
   for (size_t q = 0; q < n; ++q)
     for (int k = 0; k < 3; ++k) cur[3 * q + k] = points[3 * static_cast<size_t>(idx[q]) + k];
   const double huber = o.huber;
@@ -583,7 +586,7 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
     for (int e = 0; e < 12; ++e)
       if (!std::isfinite(f->p[v][e])) return false;
   if (!std::isfinite(cost)) return false;
-  ws->current = static_cast<size_t>(bcur - ws->blocks.data());
+  ws->current = static_cast<size_t>(bcur - ws->blocks.get());
   ws->adjusted = n;
   return true;
 }

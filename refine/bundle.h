@@ -7,6 +7,7 @@
 // the tests reach it to compare the solver with a general one.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "matchio.h"
@@ -67,7 +68,8 @@ struct Result {
 // repeated adjustments allocate nothing once it has grown.
 struct Workspace {
   struct Block;
-  std::vector<Block> blocks;
+  std::unique_ptr<Block[]> blocks;  // left uninitialised: every use writes first
+  size_t capacity = 0;               // blocks allocated
   std::vector<double> trial;  // trial point parameters
   std::vector<int> index;     // flagged triplets
   struct Observation {
