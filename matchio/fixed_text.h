@@ -11,7 +11,9 @@ constexpr std::size_t kFixed6Room = 320;
 
 // Writes `v` as "%f" does to [first, first + kFixed6Room) and returns the end
 // of the text. No NUL is appended; a byte past the text may be overwritten.
-// Finite values go through std::to_chars (fixed, 6 decimals: the same digits
-// and rounding as "%f"); nan, -nan, inf and -inf, and anything to_chars
-// refuses, go through snprintf itself.
+// Values below 2^32 in magnitude are converted exactly in integer arithmetic
+// (the digits and the round-half-even of "%f"); other finite values go
+// through std::to_chars (fixed, 6 decimals, the same digits and rounding);
+// nan, -nan, inf and -inf, and anything to_chars refuses, go through
+// snprintf itself.
 char *put_fixed6(char *first, double v);
