@@ -551,11 +551,30 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
       new_cost = 0.0;
       for (size_t q = 0; q < n; ++q) {
         PointTerms t;
-        if (!polish_point(trial_frame, obs[q].v, next + 3 * q, &t)) {
+        double *pt = next + 3 * q;
+        bool ok = polish_point(trial_frame, obs[q].v, pt, &t);
+        // A point whose depth the views barely fix can be sent far off by
+        // the linear step (its block promises that moving it costs almost
+        // nothing); when its error grows by more than the Huber threshold
+        // squared, it starts again from where it was, which the trial
+        // cameras barely move.
+        const double *r0 = bcur[q].r;
+        const double before = r0[0] * r0[0] + r0[1] * r0[1] + r0[2] * r0[2] + r0[3] * r0[3] +
+                              r0[4] * r0[4] + r0[5] * r0[5];
+        if (!ok || t.sq > before + huber * huber) {
+          double again[3] = {cur[3 * q], cur[3 * q + 1], cur[3 * q + 2]};
+          PointTerms ta;
+          if (polish_point(trial_frame, obs[q].v, again, &ta) && (!ok || ta.sq < t.sq)) {
+            std::copy(again, again + 3, pt);
+            t = ta;
+            ok = true;
+          }
+        }
+        if (!ok) {
           new_cost = kInf;
           break;
         }
-        new_cost += linearise(trial_frame, t, next + 3 * q, huber, &bnext[q], &ct_next);
+        new_cost += linearise(trial_frame, t, pt, huber, &bnext[q], &ct_next);
       }
       new_cost *= 0.5;
       if (!std::isfinite(new_cost)) new_cost = kInf;

@@ -92,18 +92,23 @@ TEST(Refine, NearlyPlanarSceneReachesTheOptimumOfTheTrueCameras) {
     wall.push_back(m);
   }
   const int n = static_cast<int>(wall.size());
-  RobustReport rr;
-  std::vector<int32_t> support(wall.size(), 0);
-  ASSERT_EQ(1, robust_estimate(wall.data(), n, RobustOptions(), support.data(), &rr));
-  RefineOptions ro;
-  RefineReport run, truth;
-  ASSERT_EQ(1, refine_geometry(wall.data(), n, support.data(), rr.cameras, TrifocalTensor{}, ro, &run))
-      << run.reason;
-  std::vector<int32_t> all(wall.size(), 1);
-  ASSERT_EQ(1, refine_geometry(wall.data(), n, all.data(), true_cameras(4), TrifocalTensor{}, ro,
-                               &truth)) << truth.reason;
-  EXPECT_EQ(run.support, truth.support);
-  EXPECT_NEAR(run.rms, truth.rms, 1e-5 * truth.rms);
+  for (double d : {1.0, 2.0}) {
+    RobustOptions o;
+    o.distance = d;
+    RobustReport rr;
+    std::vector<int32_t> support(wall.size(), 0);
+    ASSERT_EQ(1, robust_estimate(wall.data(), n, o, support.data(), &rr));
+    RefineOptions ro;
+    ro.distance = d;
+    RefineReport run, truth;
+    ASSERT_EQ(1, refine_geometry(wall.data(), n, support.data(), rr.cameras, TrifocalTensor{}, ro,
+                                 &run)) << run.reason;
+    std::vector<int32_t> all(wall.size(), 1);
+    ASSERT_EQ(1, refine_geometry(wall.data(), n, all.data(), true_cameras(4), TrifocalTensor{}, ro,
+                                 &truth)) << truth.reason;
+    EXPECT_EQ(run.support, truth.support) << d;
+    EXPECT_NEAR(run.rms, truth.rms, 1e-5 * truth.rms) << d;
+  }
 }
 
 TEST(Refine, ReselectionKeepsInliersAndDropsOutliers) {
