@@ -448,6 +448,7 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
   if (f->affine)
     for (int e = 8; e < 12; ++e) fixed[e] = fixed[12 + e] = true;
   double lambda = 1e-4, growth = 2.0;
+  double last_decrease = 0.0;  // of the previous accepted step
   // Column m: the ten products x_c x_d (c <= d) times the m-th entry of K.
   Eigen::Matrix<double, 10, 21> acc;
   Vec24 dc, rhs;
@@ -592,6 +593,14 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
       lambda *= std::max(1.0 / 3.0, 1.0 - t * t * t);
       growth = 2.0;
       if (decrease <= o.function_tolerance * cost) break;
+      // Decreases that shrink by a ratio q per step leave about
+      // decrease q / (1 - q) to gain; once that is below the tolerance too,
+      // the next step would only confirm convergence.
+      if (last_decrease > 0.0 && decrease < last_decrease) {
+        const double q = decrease / last_decrease;
+        if (decrease * q / (1.0 - q) <= o.function_tolerance * cost) break;
+      }
+      last_decrease = decrease;
     } else {
       lambda *= growth;
       growth *= 2.0;
