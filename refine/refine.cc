@@ -178,16 +178,29 @@ double homography_share(const MatchRecord *matches, int count, const int32_t *fl
                         const double s[3], double d) {
   Eigen::Matrix3d h[2];
   for (int v = 0; v < 2; ++v) {
-    Eigen::Matrix<double, 9, 9> n = Eigen::Matrix<double, 9, 9>::Zero();
+    // The two rows of a correspondence are (p, 0, -u p) and (0, p, -w p)
+    // with p = (x, y, 1), so their normal matrix is built from the sums of
+    // p p^T weighted by 1, u, w and u^2 + w^2.
+    Eigen::Matrix3d m0 = Eigen::Matrix3d::Zero(), mu = m0, mw = m0, muw = m0;
     for (int i = 0; i < count; ++i) {
       if (!flags[i]) continue;
       const MatchPoint &a = matches[i].last, &b = view_point(matches[i], v);
       const double x = a.x / s[2], y = a.y / s[2], u = b.x / s[v], w = b.y / s[v];
-      Eigen::Matrix<double, 9, 1> r1, r2;
-      r1 << x, y, 1, 0, 0, 0, -u * x, -u * y, -u;
-      r2 << 0, 0, 0, x, y, 1, -w * x, -w * y, -w;
-      n += r1 * r1.transpose() + r2 * r2.transpose();
+      const Eigen::Vector3d p(x, y, 1.0);
+      const Eigen::Matrix3d pp = p * p.transpose();
+      m0 += pp;
+      mu += u * pp;
+      mw += w * pp;
+      muw += (u * u + w * w) * pp;
     }
+    Eigen::Matrix<double, 9, 9> n = Eigen::Matrix<double, 9, 9>::Zero();
+    n.block<3, 3>(0, 0) = m0;
+    n.block<3, 3>(3, 3) = m0;
+    n.block<3, 3>(0, 6) = -mu;
+    n.block<3, 3>(6, 0) = -mu;
+    n.block<3, 3>(3, 6) = -mw;
+    n.block<3, 3>(6, 3) = -mw;
+    n.block<3, 3>(6, 6) = muw;
     Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 9, 9>> es(n);
     Eigen::Matrix<double, 9, 1> e = es.eigenvectors().col(0);
     for (int k = 0; k < 9; ++k) h[v](k / 3, k % 3) = e(k);
