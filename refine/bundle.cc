@@ -174,12 +174,30 @@ int make_frame(const ThreeCameras &pix, const double s[3], bool affine, Frame *f
     if (!(std::fabs(k.determinant()) > 1e-12 * (1.0 + n.squaredNorm()))) return 0;
     h = k.inverse();
   } else {
-    Eigen::Matrix3d pp = c[2] * c[2].transpose();
-    if (!(std::fabs(pp.determinant()) > 1e-300)) return 0;
-    Eigen::FullPivLU<Mat34> lu(c[2]);
-    Eigen::Vector4d centre = lu.kernel().col(0);
-    h.block<4, 3>(0, 0) = c[2].transpose() * pp.inverse();
-    h.col(3) = centre.normalized();
+    // H = [P^T (P P^T)^-1 | centre] for the last camera P: P H = [I | 0].
+    // The centre is P's null vector, the signed 3 x 3 minors of P.
+    const Mat34 &p = c[2];
+    const Eigen::Matrix3d pp = p * p.transpose();
+    const double det = pp.determinant();
+    if (!(std::fabs(det) > 1e-300)) return 0;
+    const auto minor = [&p](int a, int b, int d) {
+      return p(0, a) * (p(1, b) * p(2, d) - p(1, d) * p(2, b)) -
+             p(0, b) * (p(1, a) * p(2, d) - p(1, d) * p(2, a)) +
+             p(0, d) * (p(1, a) * p(2, b) - p(1, b) * p(2, a));
+    };
+    const Eigen::Vector4d centre(minor(1, 2, 3), -minor(0, 2, 3), minor(0, 1, 3), -minor(0, 1, 2));
+    const double cn = centre.norm();
+    if (!(cn > 0.0)) return 0;
+    Eigen::Matrix3d inv;  // of the symmetric pp, by cofactors
+    inv(0, 0) = pp(1, 1) * pp(2, 2) - pp(1, 2) * pp(2, 1);
+    inv(0, 1) = pp(0, 2) * pp(2, 1) - pp(0, 1) * pp(2, 2);
+    inv(0, 2) = pp(0, 1) * pp(1, 2) - pp(0, 2) * pp(1, 1);
+    inv(1, 1) = pp(0, 0) * pp(2, 2) - pp(0, 2) * pp(2, 0);
+    inv(1, 2) = pp(0, 2) * pp(1, 0) - pp(0, 0) * pp(1, 2);
+    inv(2, 2) = pp(0, 0) * pp(1, 1) - pp(0, 1) * pp(1, 0);
+    inv(1, 0) = inv(0, 1), inv(2, 0) = inv(0, 2), inv(2, 1) = inv(1, 2);
+    h.block<4, 3>(0, 0) = p.transpose() * (inv / det);
+    h.col(3) = centre / cn;
   }
   if (!h.allFinite()) return 0;
   for (int v = 0; v < 2; ++v) {
