@@ -63,9 +63,10 @@ struct PointTerms {
 
 // false when the point projects to infinity in the first or middle image.
 // Without derivatives only r and sq are set.
-bool point_terms(const Frame &f, const double obs[3][2], const double pt[3], PointTerms *t,
-                 bool derivatives = true) {
-  const int ci = f.affine ? 2 : 3, fixed = f.affine ? 3 : 2;
+template <bool kAffine>
+bool point_terms_of(const Frame &f, const double obs[3][2], const double pt[3], PointTerms *t,
+                    bool derivatives) {
+  constexpr int ci = kAffine ? 2 : 3, fixed = kAffine ? 3 : 2;
   const double a = pt[0], b = pt[1], c = pt[2];
   for (int v = 0; v < 2; ++v) {
     const double *p = f.p[v];
@@ -113,6 +114,12 @@ bool point_terms(const Frame &f, const double obs[3][2], const double pt[3], Poi
   t->g[0] = g0, t->g[1] = g1, t->g[2] = g2;
   t->sq = sq;
   return true;
+}
+
+bool point_terms(const Frame &f, const double obs[3][2], const double pt[3], PointTerms *t,
+                 bool derivatives = true) {
+  return f.affine ? point_terms_of<true>(f, obs, pt, t, derivatives)
+                  : point_terms_of<false>(f, obs, pt, t, derivatives);
 }
 
 // Gauss-Newton step of a point: solves n step = -g for the packed J^T J n
