@@ -156,18 +156,16 @@ void normalise_gauge(Frame *f, const int32_t *flags, int count, double *pts) {
   }
 }
 
-// One adjustment over the flagged triplets, points from `points`.
+// One adjustment over the flagged triplets, points from `points`, until the
+// relative decrease falls below `tolerance`.
 bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flags,
-            std::vector<double> *points, const RefineOptions &o, bundle::Workspace *ws) {
+            std::vector<double> *points, const RefineOptions &o, bundle::Workspace *ws,
+            double tolerance) {
   bundle::Options bo;
   // Huber at the inlier distance on the triplet's rms error per image.
   bo.huber = o.distance * std::sqrt(3.0);
   bo.max_iterations = o.iterations;
-  // The iterations converge several times over per step near the optimum,
-  // so after a relative decrease of 1e-4 the rest is far below 1e-4 of the
-  // cost, which moves the rms error by far less than the noise; stopping
-  // there saves the last, nearly idle iteration of a round.
-  bo.function_tolerance = 1e-4;
+  bo.function_tolerance = tolerance;
   bundle::Result res;
   return bundle::adjust(f, matches, count, flags, points->data(), bo, ws, &res);
 }
@@ -372,7 +370,10 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
   bundle::Workspace ws;
   for (;;) {
     ++rounds;
-    if (!adjust(&f, matches, count, flags.data(), &pts, o, &ws)) {
+    // The iterations converge several times over per step near the optimum,
+    // so after a relative decrease of 1e-4 the rest is far below 1e-4 of
+    // the cost, which moves the rms error by far less than the noise.
+    if (!adjust(&f, matches, count, flags.data(), &pts, o, &ws, 1e-4)) {
       set_reason(report, "the adjustment did not converge");
       return 0;
     }
@@ -623,7 +624,9 @@ bool local_optimise(Frame *f, const MatchRecord *matches, const Scaled *obs, int
   o.distance = d;
   o.affine = f->affine;
   o.iterations = kLoIter;
-  return adjust(f, matches, count, lw->flags.data(), &lw->pts, o, &lw->ws);
+  // The local optimisation only has to find the inliers (the refinement
+  // converges fully afterwards): a looser tolerance.
+  return adjust(f, matches, count, lw->flags.data(), &lw->pts, o, &lw->ws, 1e-3);
 }
 
 }  // namespace
