@@ -265,11 +265,11 @@ int triangulate(const Frame &f, const MatchRecord &m, double pt[3], double err[3
   return triangulate_from(f, m, nullptr, pt, err);
 }
 
-int triangulate_from(const Frame &f, const MatchRecord &m, const double *start, double pt[3],
-                     double err[3]) {
-  err[0] = err[1] = err[2] = kInf;
-  double obs[3][2];
-  frame_observations(f, m, obs);
+namespace {
+
+// The point on the last image's ray whose remaining parameter fits the first
+// two images by linear least squares. false when that fit is degenerate.
+bool linear_point_obs(const Frame &f, const double obs[3][2], double pt[3]) {
   const int ci = f.affine ? 2 : 3;     // column of the free parameter c
   const int fixed = f.affine ? 3 : 2;  // column of the fixed 1
   pt[0] = obs[2][0], pt[1] = obs[2][1];
@@ -285,8 +285,25 @@ int triangulate_from(const Frame &f, const MatchRecord &m, const double *start, 
       num += k * d, den += d * d;
     }
   }
-  if (!(den > 0.0)) return 0;
+  if (!(den > 0.0)) return false;
   pt[2] = -num / den;
+  return std::isfinite(pt[2]);
+}
+
+}  // namespace
+
+int linear_point(const Frame &f, const MatchRecord &m, double pt[3]) {
+  double obs[3][2];
+  frame_observations(f, m, obs);
+  return linear_point_obs(f, obs, pt);
+}
+
+int triangulate_from(const Frame &f, const MatchRecord &m, const double *start, double pt[3],
+                     double err[3]) {
+  err[0] = err[1] = err[2] = kInf;
+  double obs[3][2];
+  frame_observations(f, m, obs);
+  if (!linear_point_obs(f, obs, pt)) return 0;
   // Two buffers: *t holds the terms at pt, *u those of a trial.
   PointTerms buf[2];
   PointTerms *t = &buf[0], *u = &buf[1];

@@ -40,6 +40,11 @@ void frame_observations(const Frame &f, const MatchRecord &m, double obs[3][2]);
 bool residual(const Frame &f, const double obs[3][2], const double pt[3], double r[6],
               double *jp);
 
+// The linear point: on the last image's ray, its remaining parameter fitted
+// to the first two images by linear least squares. 0 when that fit is
+// degenerate.
+int linear_point(const Frame &f, const MatchRecord &m, double pt[3]);
+
 // Optimal triangulation: point parameters and the three errors in pixels.
 // 0 when the point cannot be placed.
 int triangulate(const Frame &f, const MatchRecord &m, double pt[3], double err[3]);

@@ -356,11 +356,12 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
   std::vector<double> pts(3 * static_cast<size_t>(count)), errs(3 * static_cast<size_t>(count));
   std::vector<int32_t> next(static_cast<size_t>(count));
   // Points of the starting cameras, for the triplets the first adjustment
-  // uses (the re-selection after it triangulates every triplet).
+  // uses (the re-selection after it triangulates every triplet): the linear
+  // points, since every iteration of the adjustment moves each point to its
+  // optimum for the cameras of its step anyway.
   for (int i = 0; i < count; ++i) {
     if (!flags[i]) continue;
-    double err[3];
-    if (!triangulate(f, matches[i], &pts[3 * static_cast<size_t>(i)], err))
+    if (!bundle::linear_point(f, matches[i], &pts[3 * static_cast<size_t>(i)]))
       pts[3 * static_cast<size_t>(i)] = pts[3 * static_cast<size_t>(i) + 1] =
           pts[3 * static_cast<size_t>(i) + 2] = 0.0;
   }
