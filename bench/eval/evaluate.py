@@ -9,7 +9,8 @@ pixel coordinates of the triplets) and triplets.txt (a triplet file); images
 view1.* .. view3.* are optional and not read. For every folder the script
 runs ostrel (defaults, -d 2, -g, -r, -r -d 2, and -n 0 -d 0 -m for the cost
 of reading and writing) and OpenCV's USAC_MAGSAC fundamental matrices on the
-three pairs, in the same run, and reports:
+three pairs, in the same run (timed in interleaved rounds: each round runs
+every command once, and a command's time is its best round), and reports:
 
   kept of correct   share of the correct triplets that the run keeps
                     (correct: reprojection error after optimal triangulation
@@ -166,41 +167,38 @@ def repeats_for(seconds):
     return 15 if seconds < 0.05 else 3
 
 
-def run_ostrel(ostrel, work, args, repeats=3):
-    best = None
-    i = 0
-    while i < repeats:
-        if i == 1:
-            repeats = max(repeats, repeats_for(best))
-        i += 1
-        start = time.perf_counter()
-        r = subprocess.run([ostrel, "-f", "triplets.txt"] + args, cwd=work,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        elapsed = time.perf_counter() - start
-        if r.returncode != 0:
-            raise RuntimeError(f"ostrel {' '.join(args)} ended with status {r.returncode}")
-        best = elapsed if best is None else min(best, elapsed)
-    return best
+def run_ostrel(ostrel, work, args):
+    start = time.perf_counter()
+    r = subprocess.run([ostrel, "-f", "triplets.txt"] + args, cwd=work,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    elapsed = time.perf_counter() - start
+    if r.returncode != 0:
+        raise RuntimeError(f"ostrel {' '.join(args)} ended with status {r.returncode}")
+    return elapsed
 
 
-def magsac(triplets, repeats=3):
+def magsac(triplets):
     import cv2
     pts = [triplets[:, 0:2], triplets[:, 2:4], triplets[:, 4:6]]
-    best, flags = None, None
-    i = 0
-    while i < repeats:
-        if i == 1:
-            repeats = max(repeats, repeats_for(best))
-        i += 1
-        start = time.perf_counter()
-        keep = np.ones(len(triplets), bool)
-        for a, b in ((0, 1), (1, 2), (0, 2)):
-            f, mask = cv2.findFundamentalMat(pts[a], pts[b], cv2.USAC_MAGSAC, 1.0, 0.999, 10000)
-            keep &= mask.ravel().astype(bool) if mask is not None else False
-        elapsed = time.perf_counter() - start
-        best = elapsed if best is None else min(best, elapsed)
-        flags = keep
-    return best, flags
+    start = time.perf_counter()
+    keep = np.ones(len(triplets), bool)
+    for a, b in ((0, 1), (1, 2), (0, 2)):
+        f, mask = cv2.findFundamentalMat(pts[a], pts[b], cv2.USAC_MAGSAC, 1.0, 0.999, 10000)
+        keep &= mask.ravel().astype(bool) if mask is not None else False
+    return time.perf_counter() - start, keep
+
+
+def best_times(timers):
+    """Best time of each timer over interleaved rounds: every round runs each
+    timer once, in the same order, so that the machine's drift between rows
+    reaches all of them alike; a timer stops after repeats_for(its best)
+    rounds."""
+    best = [t() for t in timers]
+    for k in range(1, max(repeats_for(b) for b in best)):
+        for i, t in enumerate(timers):
+            if k < repeats_for(best[i]):
+                best[i] = min(best[i], t())
+    return best
 
 
 def evaluate(folder, ostrel):
@@ -218,10 +216,16 @@ def evaluate(folder, ostrel):
     results, errors = [], {}
     with tempfile.TemporaryDirectory() as work:
         shutil.copy(os.path.join(folder, "triplets.txt"), os.path.join(work, "triplets.txt"))
-        base = run_ostrel(ostrel, work, ["-n", "0", "-d", "0", "-m"])
-        t_magsac, m_flags = magsac(triplets)
+        m_flags = magsac(triplets)[1]
+        timers = [lambda: run_ostrel(ostrel, work, ["-n", "0", "-d", "0", "-m"]),
+                  lambda: magsac(triplets)[0]]
         for name, args in RUNS:
-            t = run_ostrel(ostrel, work, args)
+            timers.append(lambda args=args: run_ostrel(ostrel, work, args))
+        times = best_times(timers)
+        base, t_magsac = times[0], times[1]
+        # Each run once more for its outputs (the files are the same every run).
+        for (name, args), t in zip(RUNS, times[2:]):
+            run_ostrel(ostrel, work, args)
             kept = kept_flags(triplets, os.path.join(work, "triplets.txt.TM.matches"))
             tensor = read_tensor(os.path.join(work, "triplets.txt.TM"))
             e = transfer_errors(tensor, good_clean)
