@@ -87,7 +87,14 @@ Status OutputFile::open(const std::string &path) {
     }
   }
   if (stream_ == nullptr) stream_ = std::fopen(path.c_str(), "w");
-  return stream_ != nullptr ? Status::ok : Status::cannot_open;
+  if (stream_ == nullptr) return Status::cannot_open;
+  // Support files run to hundreds of kilobytes: write them in 64 KiB blocks
+  // rather than the default 4 KiB (the same bytes, a sixteenth of the calls).
+  // (glibc takes the size only with a buffer of the caller's.)
+  constexpr size_t kBuffer = 1 << 16;
+  if (!buffer_) buffer_.reset(new (std::nothrow) char[kBuffer]);
+  if (buffer_) std::setvbuf(stream_, buffer_.get(), _IOFBF, kBuffer);
+  return Status::ok;
 }
 
 Status OutputFile::commit() {

@@ -2,6 +2,7 @@
 // every reader and writer of the toolkit.
 #pragma once
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "status.h"
@@ -59,6 +60,7 @@ class OutputFile {
   void remove_output();
 
   FILE *stream_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // the stream's buffer; outlives it
   std::string path_;       // the target
   std::string temporary_;  // the file written; empty for in-place output
 };
