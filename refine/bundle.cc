@@ -637,13 +637,21 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
       if (decrease <= o.function_tolerance * cost) break;
       // Decreases that shrink by a ratio q per step leave about
       // decrease q / (1 - q) to gain; once that is below the tolerance too,
-      // the next step would only confirm convergence.
-      if (last_decrease > 0.0 && decrease < last_decrease) {
-        const double q = decrease / last_decrease;
-        if (decrease * q / (1.0 - q) <= o.function_tolerance * cost) break;
+      // the next step would only confirm convergence. That holds only for
+      // a run of steps the model predicts well (gain ratio above 1/2) with
+      // no rejected step between them: a big first step followed by
+      // struggling ones is no convergence.
+      if (gain < 0.5) {
+        last_decrease = 0.0;
+      } else {
+        if (last_decrease > 0.0 && decrease < last_decrease) {
+          const double q = decrease / last_decrease;
+          if (decrease * q / (1.0 - q) <= o.function_tolerance * cost) break;
+        }
+        last_decrease = decrease;
       }
-      last_decrease = decrease;
     } else {
+      last_decrease = 0.0;
       lambda *= growth;
       growth *= 2.0;
       if (lambda > 1e32) break;
