@@ -603,14 +603,21 @@ struct LocalWork {
 };
 
 // Local optimisation: an adjustment of the hypothesis over (at most 100,
-// evenly spread) of its inliers, a few iterations.
+// evenly spread) of the triplets within twice the scoring threshold, a few
+// iterations. A hypothesis from six noisy triplets misplaces many true
+// inliers by more than the threshold; taking them in (the robust loss of
+// the adjustment keeps the outliers among them from pulling) lets one
+// optimisation reach most of the inliers, where fitting only the current
+// inliers gained a few at a time (330, 525, 627, then 749 of the box's
+// 751 inliers in three optimisations).
 bool local_optimise(Frame *f, const MatchRecord *matches, const Scaled *obs, int count,
                     double tau2, double d, LocalWork *lw) {
   std::vector<int> &in = lw->in;
   in.clear();
   cheap_errors(*f, obs, count, lw->e2.data());
+  const double wide2 = 4.0 * tau2;
   for (int i = 0; i < count; ++i)
-    if (lw->e2[static_cast<size_t>(i)] < tau2) in.push_back(i);
+    if (lw->e2[static_cast<size_t>(i)] < wide2) in.push_back(i);
   if (in.size() < 7) return false;
   std::fill(lw->flags.begin(), lw->flags.end(), 0);
   const size_t keep = in.size() < kLoCap ? in.size() : kLoCap;
