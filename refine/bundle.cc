@@ -122,6 +122,22 @@ bool point_terms(const Frame &f, const double obs[3][2], const double pt[3], Poi
                   : point_terms_of<false>(f, obs, pt, t, derivatives);
 }
 
+// Inverse of a symmetric 3 x 3 matrix by cofactors; returns the
+// determinant (the inverse is meaningful only when it is non-zero).
+double inverse_symmetric3(const double a[3][3], double vi[3][3]) {
+  const double c00 = a[1][1] * a[2][2] - a[1][2] * a[2][1];
+  const double c01 = a[1][2] * a[2][0] - a[1][0] * a[2][2];
+  const double c02 = a[1][0] * a[2][1] - a[1][1] * a[2][0];
+  const double det = a[0][0] * c00 + a[0][1] * c01 + a[0][2] * c02;
+  const double id = 1.0 / det;
+  vi[0][0] = c00 * id, vi[0][1] = c01 * id, vi[0][2] = c02 * id;
+  vi[1][1] = (a[0][0] * a[2][2] - a[0][2] * a[2][0]) * id;
+  vi[1][2] = (a[0][2] * a[1][0] - a[0][0] * a[1][2]) * id;
+  vi[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) * id;
+  vi[1][0] = vi[0][1], vi[2][0] = vi[0][2], vi[2][1] = vi[1][2];
+  return det;
+}
+
 // Gauss-Newton step of a point: solves n step = -g for the packed J^T J n
 // by a Cholesky factorisation. false when n is not positive definite or the
 // step is not finite.
@@ -157,6 +173,7 @@ struct Workspace::Block {
   double x[4];         // homogeneous point
   double r[6];         // residual
   double w;            // Huber weight
+  double sq;           // |r|^2
 };
 
 Workspace::Workspace() = default;
@@ -185,8 +202,10 @@ int make_frame(const ThreeCameras &pix, const double s[3], bool affine, Frame *f
     // The centre is P's null vector, the signed 3 x 3 minors of P.
     const Mat34 &p = c[2];
     const Eigen::Matrix3d pp = p * p.transpose();
-    const double det = pp.determinant();
-    if (!(std::fabs(det) > 1e-300)) return 0;
+    double ppa[3][3], inv[3][3];
+    for (int r = 0; r < 3; ++r)
+      for (int q = 0; q < 3; ++q) ppa[r][q] = pp(r, q);
+    if (!(std::fabs(inverse_symmetric3(ppa, inv)) > 1e-300)) return 0;
     const auto minor = [&p](int a, int b, int d) {
       return p(0, a) * (p(1, b) * p(2, d) - p(1, d) * p(2, b)) -
              p(0, b) * (p(1, a) * p(2, d) - p(1, d) * p(2, a)) +
@@ -195,15 +214,8 @@ int make_frame(const ThreeCameras &pix, const double s[3], bool affine, Frame *f
     const Eigen::Vector4d centre(minor(1, 2, 3), -minor(0, 2, 3), minor(0, 1, 3), -minor(0, 1, 2));
     const double cn = centre.norm();
     if (!(cn > 0.0)) return 0;
-    Eigen::Matrix3d inv;  // of the symmetric pp, by cofactors
-    inv(0, 0) = pp(1, 1) * pp(2, 2) - pp(1, 2) * pp(2, 1);
-    inv(0, 1) = pp(0, 2) * pp(2, 1) - pp(0, 1) * pp(2, 2);
-    inv(0, 2) = pp(0, 1) * pp(1, 2) - pp(0, 2) * pp(1, 1);
-    inv(1, 1) = pp(0, 0) * pp(2, 2) - pp(0, 2) * pp(2, 0);
-    inv(1, 2) = pp(0, 2) * pp(1, 0) - pp(0, 0) * pp(1, 2);
-    inv(2, 2) = pp(0, 0) * pp(1, 1) - pp(0, 1) * pp(1, 0);
-    inv(1, 0) = inv(0, 1), inv(2, 0) = inv(0, 2), inv(2, 1) = inv(1, 2);
-    h.block<4, 3>(0, 0) = p.transpose() * (inv / det);
+    using Row3 = Eigen::Matrix<double, 3, 3, Eigen::RowMajor>;
+    h.block<4, 3>(0, 0) = p.transpose() * Eigen::Map<const Row3>(&inv[0][0]);
     h.col(3) = centre / cn;
   }
   if (!h.allFinite()) return 0;
@@ -340,21 +352,6 @@ double huber_rho(double q, double huber) {
 
 namespace {
 
-// Inverse of a symmetric 3 x 3 matrix by cofactors; returns the
-// determinant (the inverse is meaningful only when it is non-zero).
-double inverse_symmetric3(const double a[3][3], double vi[3][3]) {
-  const double c00 = a[1][1] * a[2][2] - a[1][2] * a[2][1];
-  const double c01 = a[1][2] * a[2][0] - a[1][0] * a[2][2];
-  const double c02 = a[1][0] * a[2][1] - a[1][1] * a[2][0];
-  const double det = a[0][0] * c00 + a[0][1] * c01 + a[0][2] * c02;
-  const double id = 1.0 / det;
-  vi[0][0] = c00 * id, vi[0][1] = c01 * id, vi[0][2] = c02 * id;
-  vi[1][1] = (a[0][0] * a[2][2] - a[0][2] * a[2][0]) * id;
-  vi[1][2] = (a[0][2] * a[1][0] - a[0][0] * a[1][2]) * id;
-  vi[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) * id;
-  vi[1][0] = vi[0][1], vi[2][0] = vi[0][2], vi[2][1] = vi[1][2];
-  return det;
-}
 
 // Gradient, Marquardt diagonal and largest gradient entry of the camera
 // parameters, summed over the triplets' blocks.
@@ -373,6 +370,7 @@ double linearise(const Frame &f, const PointTerms &t, const double pt[3], double
   homogeneous(f, pt, bl->x);
   std::copy(t.r, t.r + 6, bl->r);
   bl->w = w;
+  bl->sq = sq;
   for (int a = 0; a < 3; ++a) {
     bl->gp[a] = w * t.g[a];
     ct->gmax = std::max(ct->gmax, std::fabs(bl->gp[a]));
@@ -608,10 +606,7 @@ bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flag
         // nothing); when its error grows by more than the Huber threshold
         // squared, it starts again from where it was, which the trial
         // cameras barely move.
-        const double *r0 = bcur[q].r;
-        const double before = r0[0] * r0[0] + r0[1] * r0[1] + r0[2] * r0[2] + r0[3] * r0[3] +
-                              r0[4] * r0[4] + r0[5] * r0[5];
-        if (!ok || t.sq > before + huber * huber) {
+        if (!ok || t.sq > bcur[q].sq + huber * huber) {
           double again[3] = {cur[3 * q], cur[3 * q + 1], cur[3 * q + 2]};
           PointTerms ta;
           if (polish_point(trial_frame, obs[q].v, again, &ta) && (!ok || ta.sq < t.sq)) {
