@@ -28,6 +28,9 @@ using Mat4 = Eigen::Matrix4d;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kMinSupport = 7;
 constexpr double kPlanarTolerance = 1.0;  // pixels
+constexpr int kParallaxSample = 128;
+constexpr int kParallaxDirections = 128;
+constexpr double kParallaxSame = 1.1;
 constexpr size_t kLoCap = 100;
 constexpr int kLoRepeats = 3;
 constexpr int kLoIter = 5;
@@ -160,21 +163,23 @@ void normalise_gauge(Frame *f, const int32_t *flags, int count, double *pts) {
 // relative decrease falls below `tolerance`.
 bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flags,
             std::vector<double> *points, const RefineOptions &o, bundle::Workspace *ws,
-            double tolerance) {
+            double tolerance, double *cost = nullptr) {
   bundle::Options bo;
   // Huber at the inlier distance on the triplet's rms error per image.
   bo.huber = o.distance * std::sqrt(3.0);
   bo.max_iterations = o.iterations;
   bo.function_tolerance = tolerance;
   bundle::Result res;
-  return bundle::adjust(f, matches, count, flags, points->data(), bo, ws, &res);
+  const bool ok = bundle::adjust(f, matches, count, flags, points->data(), bo, ws, &res);
+  if (cost) *cost = res.final_cost;
+  return ok;
 }
 
-// Share of the flagged triplets that homographies from the last image to the
-// first and to the middle image explain within d in both images.
-double homography_share(const MatchRecord *matches, int count, const int32_t *flags,
-                        const double s[3], double d) {
-  Eigen::Matrix3d h[2];
+// Homographies from the last image to the first and the middle image
+// (coordinates divided by s), the linear least-squares fit over the flagged
+// triplets.
+void fit_homographies(const MatchRecord *matches, int count, const int32_t *flags,
+                      const double s[3], Eigen::Matrix3d h[2]) {
   for (int v = 0; v < 2; ++v) {
     // The two rows of a correspondence are (p, 0, -u p) and (0, p, -w p)
     // with p = (x, y, 1), so their normal matrix is built from the sums of
@@ -203,6 +208,14 @@ double homography_share(const MatchRecord *matches, int count, const int32_t *fl
     Eigen::Matrix<double, 9, 1> e = es.eigenvectors().col(0);
     for (int k = 0; k < 9; ++k) h[v](k / 3, k % 3) = e(k);
   }
+}
+
+// Share of the flagged triplets that homographies from the last image to the
+// first and to the middle image explain within d in both images; h receives
+// the homographies.
+double homography_share(const MatchRecord *matches, int count, const int32_t *flags,
+                        const double s[3], double d, Eigen::Matrix3d h[2]) {
+  fit_homographies(matches, count, flags, s, h);
   int flagged = 0, explained = 0;
   for (int i = 0; i < count; ++i) {
     if (!flags[i]) continue;
@@ -217,6 +230,145 @@ double homography_share(const MatchRecord *matches, int count, const int32_t *fl
     explained += ok;
   }
   return flagged > 0 ? static_cast<double>(explained) / flagged : 0.0;
+}
+
+// A start of the adjustment that owes nothing to the sampler, for scenes
+// whose parallax is weak: the homographies from the last image that fit the
+// flagged triplets best (h on entry, those of their dominant plane), and epipoles from
+// the parallax, which moves a point off the plane away from its transfer
+// along the line through the epipole. When the parallax is close to the
+// noise the adjustment has separate basins (an epipole far outside the
+// image for a sideways motion and one inside it for a motion forwards fit
+// the points almost equally well), and six-point samples cannot tell them
+// apart. In the image with the stronger parallax, the epipole is the best of
+// directions spread evenly over the half sphere (a Fibonacci lattice) by
+// the truncated sum of squared distances of the positions from their lines
+// (over at most kParallaxSample evenly spread triplets); each triplet's
+// fourth coordinate w follows from that image, and the other image's
+// epipole, scale included, from o x (y + w e) = 0 by linear least squares.
+// false when the flagged triplets cannot give such cameras, or when the
+// epipole of `current` fits the parallax about as well as the best direction.
+bool plane_parallax_start(const MatchRecord *matches, int count, const int32_t *flags,
+                          const double s[3], double d, const Frame &current,
+                          Eigen::Matrix3d h[2], Frame *out) {
+  // Refitted to the triplets they transfer within 3 d in both images, so
+  // that a few wrong triplets among the flagged ones cannot bend them; the
+  // epipole of the other image comes from those triplets too (a wrong
+  // triplet's w, and so its weight there, can be large).
+  std::vector<int32_t> near(static_cast<size_t>(count), 0);
+  {
+    int kept = 0;
+    const double r2 = 9.0 * d * d;
+    for (int i = 0; i < count; ++i) {
+      if (!flags[i]) continue;
+      bool ok = true;
+      for (int v = 0; v < 2; ++v) {
+        const MatchPoint &a = matches[i].last, &b = view_point(matches[i], v);
+        const Eigen::Vector3d q = h[v] * Eigen::Vector3d(a.x / s[2], a.y / s[2], 1.0);
+        const double du = (q(0) / q(2)) * s[v] - b.x, dw = (q(1) / q(2)) * s[v] - b.y;
+        ok = ok && du * du + dw * dw < r2;
+      }
+      near[static_cast<size_t>(i)] = ok;
+      kept += ok;
+    }
+    if (kept < kMinSupport) return false;
+    fit_homographies(matches, count, near.data(), s, h);
+  }
+  // Transfers y (unscaled, as the camera [h | e] gives them) and positions o.
+  const auto terms = [&](int i, int v, Eigen::Vector3d *y, Eigen::Vector3d *o) {
+    const MatchPoint &a = matches[i].last, &b = view_point(matches[i], v);
+    *y = h[v] * Eigen::Vector3d(a.x / s[2], a.y / s[2], 1.0);
+    *o = Eigen::Vector3d(b.x / s[v], b.y / s[v], 1.0);
+  };
+  const double tau2 = d * d;
+  double energy[2] = {0.0, 0.0};
+  for (int i = 0; i < count; ++i) {
+    if (!flags[i]) continue;
+    for (int v = 0; v < 2; ++v) {
+      Eigen::Vector3d y, o;
+      terms(i, v, &y, &o);
+      const double p2 = ((y / y(2)) - o).squaredNorm() * s[v] * s[v];
+      if (std::isfinite(p2)) energy[v] += p2 < tau2 ? p2 : tau2;
+    }
+  }
+  const int anchor = energy[1] > energy[0] ? 1 : 0, other = 1 - anchor;
+  int flagged = 0;
+  for (int i = 0; i < count; ++i) flagged += flags[i] != 0;
+  const int stride = flagged > kParallaxSample ? flagged / kParallaxSample : 1;
+  // The sampled triplets' normalised transfers and positions, in pixels of
+  // the anchor image.
+  double sy[kParallaxSample][2], so[kParallaxSample][2];
+  int sampled = 0, seen = 0;
+  for (int i = 0; i < count && sampled < kParallaxSample; ++i) {
+    if (!flags[i] || seen++ % stride) continue;
+    Eigen::Vector3d y, o;
+    terms(i, anchor, &y, &o);
+    if (!(std::fabs(y(2)) > 0.0)) continue;
+    sy[sampled][0] = y(0) / y(2) * s[anchor], sy[sampled][1] = y(1) / y(2) * s[anchor];
+    so[sampled][0] = o(0) * s[anchor], so[sampled][1] = o(1) * s[anchor];
+    if (std::isfinite(sy[sampled][0]) && std::isfinite(sy[sampled][1])) ++sampled;
+  }
+  // Truncated cost of an epipole c (frame coordinates), ending at `bound`.
+  const auto line_cost = [&](const Eigen::Vector3d &c, double bound) {
+    // The epipole in pixels of the anchor image: (cx, cy, cz).
+    const double cx = c(0) * s[anchor], cy = c(1) * s[anchor], cz = c(2);
+    double cost = 0.0;
+    for (int q = 0; q < sampled && cost < bound; ++q) {
+      // Line through the transfer (yx, yy, 1) and the epipole.
+      const double yx = sy[q][0], yy = sy[q][1];
+      const double l0 = yy * cz - cy, l1 = cx - yx * cz, l2 = yx * cy - yy * cx;
+      const double n2 = l0 * l0 + l1 * l1, dist = l0 * so[q][0] + l1 * so[q][1] + l2;
+      const double e2 = n2 > 0.0 ? dist * dist / n2 : tau2;
+      cost += e2 < tau2 ? e2 : tau2;
+    }
+    return cost;
+  };
+  Eigen::Vector3d e[2];
+  double best = kInf;
+  for (int g = 0; g < kParallaxDirections; ++g) {
+    const double z = (g + 0.5) / kParallaxDirections, r = std::sqrt(1.0 - z * z);
+    const double phi = 2.399963229728653 * g;  // the golden angle
+    const Eigen::Vector3d c(r * std::cos(phi), r * std::sin(phi), z);
+    const double cost = line_cost(c, best);
+    if (cost < best) best = cost, e[anchor] = c;
+  }
+  if (!(best < kInf)) return false;
+  // Nothing to try when the current cameras' epipole already fits the lines
+  // as well as the best direction does (it is then in the same basin).
+  const double *pc = current.p[anchor];
+  if (line_cost(Eigen::Vector3d(pc[3], pc[7], pc[11]), kInf) <= kParallaxSame * best) return false;
+  Eigen::Matrix3d m = Eigen::Matrix3d::Zero();
+  Eigen::Vector3d rhs = Eigen::Vector3d::Zero();
+  for (int i = 0; i < count; ++i) {
+    if (!near[static_cast<size_t>(i)]) continue;
+    Eigen::Vector3d y, o;
+    terms(i, anchor, &y, &o);
+    const Eigen::Vector3d oy = o.cross(y), oe = o.cross(e[anchor]);
+    const double den = oe.squaredNorm();
+    if (!(den > 0.0)) continue;
+    const double w = -oy.dot(oe) / den;
+    terms(i, other, &y, &o);
+    Eigen::Matrix3d ox;
+    ox << 0.0, -o(2), o(1), o(2), 0.0, -o(0), -o(1), o(0), 0.0;
+    m += (w * w) * (ox.transpose() * ox);
+    rhs -= w * (ox.transpose() * (ox * y));
+  }
+  const Eigen::LDLT<Eigen::Matrix3d> ldlt(m);
+  if (ldlt.info() != Eigen::Success) return false;
+  e[other] = ldlt.solve(rhs);
+  for (int v = 0; v < 2; ++v) {
+    double *p = out->p[v];
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) p[4 * r + c] = h[v](r, c);
+      p[4 * r + 3] = e[v](r);
+    }
+    Eigen::Map<Eigen::Matrix<double, 12, 1>> pv(p);
+    if (!pv.allFinite() || !(pv.norm() > 0.0)) return false;
+    pv.normalize();
+  }
+  for (int v = 0; v < 3; ++v) out->s[v] = s[v];
+  out->affine = false;
+  return true;
 }
 
 Eigen::Vector4d centre(const Mat34 &p) {
@@ -344,7 +496,10 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
   // the support within the inlier distance, but never within more than a
   // pixel: a larger distance admits more outliers, it does not make small
   // parallax less real (a nearly planar wall at -d 2 keeps 1-2 px of it).
-  if (homography_share(matches, count, flags.data(), s, std::min(o.distance, kPlanarTolerance)) >= 0.95) {
+  Eigen::Matrix3d planar[2];
+  const double share = homography_share(matches, count, flags.data(), s,
+                                        std::min(o.distance, kPlanarTolerance), planar);
+  if (share >= 0.95) {
     set_reason(report, "the views are related by homographies (scene points on one plane, or cameras with one centre)");
     return 0;
   }
@@ -368,17 +523,47 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
   normalise_gauge(&f, flags.data(), count, pts.data());
   int rounds = 0;
   int selected = 0;
-  bundle::Workspace ws;
+  bundle::Workspace ws[2];  // the current adjustment's and the rival start's
+  int cur = 0;
+  bool rival = !o.affine;
   for (;;) {
     ++rounds;
     // The iterations converge several times over per step near the optimum,
     // so after a relative decrease of 1e-4 the rest is far below 1e-4 of
     // the cost, which moves the rms error by far less than the noise.
-    if (!adjust(&f, matches, count, flags.data(), &pts, o, &ws, 1e-4)) {
+    double cost = 0.0;
+    if (!adjust(&f, matches, count, flags.data(), &pts, o, &ws[cur], 1e-4, &cost)) {
       set_reason(report, "the adjustment did not converge");
       return 0;
     }
-    selected = reselect(f, matches, count, o.distance, flags.data(), ws, &pts, &errs, next.data());
+    if (rival) {
+      // Once: the same adjustment from the dominant plane and its parallax
+      // (plane_parallax_start); the lower cost over the same triplets wins.
+      // A start in the other basin of a nearly planar scene ends at a
+      // visibly higher cost; elsewhere both reach the same optimum.
+      rival = false;
+      Frame alt;
+      std::vector<double> apts(pts.size(), 0.0);
+      if (plane_parallax_start(matches, count, flags.data(), s, o.distance, f, planar, &alt)) {
+        for (int i = 0; i < count; ++i)
+          if (flags[i] && !bundle::linear_point(alt, matches[i], &apts[3 * static_cast<size_t>(i)]))
+            apts[3 * static_cast<size_t>(i)] = apts[3 * static_cast<size_t>(i) + 1] =
+                apts[3 * static_cast<size_t>(i) + 2] = 0.0;
+        normalise_gauge(&alt, flags.data(), count, apts.data());
+        // A few iterations tell the basins apart; the rounds that follow
+        // converge the winner.
+        RefineOptions ao = o;
+        ao.iterations = kLoIter;
+        double alt_cost = kInf;
+        if (adjust(&alt, matches, count, flags.data(), &apts, ao, &ws[1 - cur], 1e-3, &alt_cost) &&
+            alt_cost < cost) {
+          f = alt;
+          pts.swap(apts);
+          cur = 1 - cur;
+        }
+      }
+    }
+    selected = reselect(f, matches, count, o.distance, flags.data(), ws[cur], &pts, &errs, next.data());
     if (selected < kMinSupport) {
       set_reason(report, "fewer than seven triplets support the refined geometry");
       return 0;
