@@ -159,6 +159,17 @@ void normalise_gauge(Frame *f, const int32_t *flags, int count, double *pts) {
   }
 }
 
+// Linear points of f for the flagged triplets (zero where the fit is
+// degenerate), then the projective gauge fitted to them.
+void start_points(Frame *f, const MatchRecord *matches, int count, const int32_t *flags,
+                  double *pts) {
+  for (int i = 0; i < count; ++i) {
+    double *p = pts + 3 * static_cast<size_t>(i);
+    if (flags[i] && !bundle::linear_point(*f, matches[i], p)) p[0] = p[1] = p[2] = 0.0;
+  }
+  normalise_gauge(f, flags, count, pts);
+}
+
 // One adjustment over the flagged triplets, points from `points`, until the
 // relative decrease falls below `tolerance`.
 bool adjust(Frame *f, const MatchRecord *matches, int count, const int32_t *flags,
@@ -210,6 +221,19 @@ void fit_homographies(const MatchRecord *matches, int count, const int32_t *flag
   }
 }
 
+// Whether homographies h transfer triplet m from the last image within r
+// pixels of its positions in the first and in the middle image.
+bool transfers_within(const Eigen::Matrix3d h[2], const MatchRecord &m, const double s[3],
+                      double r) {
+  for (int v = 0; v < 2; ++v) {
+    const MatchPoint &a = m.last, &b = view_point(m, v);
+    const Eigen::Vector3d q = h[v] * Eigen::Vector3d(a.x / s[2], a.y / s[2], 1.0);
+    const double du = (q(0) / q(2)) * s[v] - b.x, dw = (q(1) / q(2)) * s[v] - b.y;
+    if (!(std::sqrt(du * du + dw * dw) < r)) return false;
+  }
+  return true;
+}
+
 // Share of the flagged triplets that homographies from the last image to the
 // first and to the middle image explain within d in both images; h receives
 // the homographies.
@@ -220,14 +244,7 @@ double homography_share(const MatchRecord *matches, int count, const int32_t *fl
   for (int i = 0; i < count; ++i) {
     if (!flags[i]) continue;
     ++flagged;
-    bool ok = true;
-    for (int v = 0; v < 2; ++v) {
-      const MatchPoint &a = matches[i].last, &b = view_point(matches[i], v);
-      Eigen::Vector3d q = h[v] * Eigen::Vector3d(a.x / s[2], a.y / s[2], 1.0);
-      const double du = (q(0) / q(2)) * s[v] - b.x, dw = (q(1) / q(2)) * s[v] - b.y;
-      ok = ok && std::sqrt(du * du + dw * dw) < d;
-    }
-    explained += ok;
+    explained += transfers_within(h, matches[i], s, d);
   }
   return flagged > 0 ? static_cast<double>(explained) / flagged : 0.0;
 }
@@ -258,16 +275,8 @@ bool plane_parallax_start(const MatchRecord *matches, int count, const int32_t *
   std::vector<int32_t> near(static_cast<size_t>(count), 0);
   {
     int kept = 0;
-    const double r2 = 9.0 * d * d;
     for (int i = 0; i < count; ++i) {
-      if (!flags[i]) continue;
-      bool ok = true;
-      for (int v = 0; v < 2; ++v) {
-        const MatchPoint &a = matches[i].last, &b = view_point(matches[i], v);
-        const Eigen::Vector3d q = h[v] * Eigen::Vector3d(a.x / s[2], a.y / s[2], 1.0);
-        const double du = (q(0) / q(2)) * s[v] - b.x, dw = (q(1) / q(2)) * s[v] - b.y;
-        ok = ok && du * du + dw * dw < r2;
-      }
+      const bool ok = flags[i] && transfers_within(h, matches[i], s, 3.0 * d);
       near[static_cast<size_t>(i)] = ok;
       kept += ok;
     }
@@ -514,13 +523,7 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
   // uses (the re-selection after it triangulates every triplet): the linear
   // points, since every iteration of the adjustment moves each point to its
   // optimum for the cameras of its step anyway.
-  for (int i = 0; i < count; ++i) {
-    if (!flags[i]) continue;
-    if (!bundle::linear_point(f, matches[i], &pts[3 * static_cast<size_t>(i)]))
-      pts[3 * static_cast<size_t>(i)] = pts[3 * static_cast<size_t>(i) + 1] =
-          pts[3 * static_cast<size_t>(i) + 2] = 0.0;
-  }
-  normalise_gauge(&f, flags.data(), count, pts.data());
+  start_points(&f, matches, count, flags.data(), pts.data());
   int rounds = 0;
   int selected = 0;
   bundle::Workspace ws[2];  // the current adjustment's and the rival start's
@@ -543,13 +546,9 @@ int refine_geometry(const MatchRecord *matches, int count, const int32_t *suppor
       // visibly higher cost; elsewhere both reach the same optimum.
       rival = false;
       Frame alt;
-      std::vector<double> apts(pts.size(), 0.0);
       if (plane_parallax_start(matches, count, flags.data(), s, o.distance, f, planar, &alt)) {
-        for (int i = 0; i < count; ++i)
-          if (flags[i] && !bundle::linear_point(alt, matches[i], &apts[3 * static_cast<size_t>(i)]))
-            apts[3 * static_cast<size_t>(i)] = apts[3 * static_cast<size_t>(i) + 1] =
-                apts[3 * static_cast<size_t>(i) + 2] = 0.0;
-        normalise_gauge(&alt, flags.data(), count, apts.data());
+        std::vector<double> apts(pts.size(), 0.0);
+        start_points(&alt, matches, count, flags.data(), apts.data());
         // A few iterations tell the basins apart; the rounds that follow
         // converge the winner.
         RefineOptions ao = o;
